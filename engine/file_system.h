@@ -1,0 +1,102 @@
+// Every call the engine makes on files and folders goes through
+// FileSystem, so tests can run the engine on a double that records calls
+// and injects failures. RealFileSystem() is the POSIX implementation.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/status.h"
+
+namespace vs {
+
+enum class FileKind {
+  kRegular,
+  kFolder,
+  kSymlink,  // never followed, whatever it points at
+  kOther,    // FIFO, socket, device
+};
+
+struct FolderEntry {
+  std::string name;  // the bare name as listed, never "." or ".."
+  FileKind kind;
+};
+
+// What the rewrite copies from the old file to its replacement.
+struct FileInfo {
+  mode_t mode = 0;  // permission bits only (07777)
+  uid_t owner = 0;
+  gid_t group = 0;
+  std::uint64_t size = 0;
+};
+
+// An open regular file, read from its start.
+class ReadableFile {
+ public:
+  virtual ~ReadableFile() = default;
+  // Reads up to `capacity` bytes into `buffer`; *got is 0 at the end.
+  virtual Status Read(char* buffer, std::size_t capacity, std::size_t* got) = 0;
+  // Goes back to the first byte, for a second pass over the same file.
+  virtual Status Rewind() = 0;
+};
+
+// A new file being written. Nothing is durable until Sync() succeeds.
+class WritableFile {
+ public:
+  virtual ~WritableFile() = default;  // closes without reporting
+  virtual Status Append(const char* data, std::size_t length) = 0;
+  // Hands buffered bytes to the system and starts their write-back, so a
+  // later Sync() of a batch of files costs one wait instead of many.
+  virtual Status Flush() = 0;
+  // Flushes and waits until the bytes are on the disk.
+  virtual Status Sync() = 0;
+  virtual Status Close() = 0;
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // Reads a folder's whole listing, "." and ".." left out, in the order
+  // the system gives. A symbolic link named `path` is refused unless
+  // `follow_link` is set. On a failure part-way `entries` holds what was
+  // listed before it.
+  virtual Status ListFolder(const std::string& path, bool follow_link,
+                            std::vector<FolderEntry>* entries) = 0;
+
+  // Opens a regular file for reading without following a symbolic link
+  // and without blocking on a FIFO; anything else gives kNotRegular.
+  virtual Status OpenForRead(const std::string& path,
+                             std::unique_ptr<ReadableFile>* file,
+                             FileInfo* info) = 0;
+
+  // Creates a new file that must not exist yet (not even as a dangling
+  // link), with `like`'s permission bits, and its owner and group where
+  // the process may set them. An existing name gives kExists.
+  virtual Status CreateExclusive(const std::string& path, const FileInfo& like,
+                                 std::unique_ptr<WritableFile>* file) = 0;
+
+  // Moves `from` over `to` in one atomic step, replacing `to`.
+  virtual Status ReplaceWith(const std::string& from,
+                             const std::string& to) = 0;
+
+  // Moves `from` to `to` only if nothing of the name `to` exists;
+  // otherwise kExists and nothing changes.
+  virtual Status RenameNoReplace(const std::string& from,
+                                 const std::string& to) = 0;
+
+  virtual Status Remove(const std::string& path) = 0;
+
+  // Whether anything (a dangling link included) has the name `path`.
+  virtual bool Exists(const std::string& path) = 0;
+};
+
+// The process's one POSIX file system.
+FileSystem* RealFileSystem();
+
+}  // namespace vs

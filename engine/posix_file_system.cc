@@ -1,0 +1,374 @@
+// The POSIX FileSystem. Each call is one or a few system calls; every
+// errno becomes a Status through Status::FromErrno.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/file_system.h"
+#include "engine/status.h"
+
+namespace vs {
+namespace {
+
+// Appends smaller than this are gathered before they reach write(2).
+constexpr std::size_t kWriteBufferSize = 256 * 1024;
+
+Status LastError() { return Status::FromErrno(errno); }
+
+Status NotRegular() {
+  return Status::Error(Status::Code::kNotRegular, "Not a regular file");
+}
+
+// Owns a descriptor until it is released to a file object.
+class ScopedFd final {
+ public:
+  explicit ScopedFd(int fd) : fd_(fd) {}
+  ~ScopedFd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  ScopedFd(const ScopedFd&) = delete;
+  ScopedFd& operator=(const ScopedFd&) = delete;
+
+  int get() const { return fd_; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+struct FolderCloser {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+
+FileKind KindOfMode(mode_t mode) {
+  if (S_ISREG(mode)) return FileKind::kRegular;
+  if (S_ISDIR(mode)) return FileKind::kFolder;
+  if (S_ISLNK(mode)) return FileKind::kSymlink;
+  return FileKind::kOther;
+}
+
+FileKind KindOfEntry(int folder_fd, const dirent& entry) {
+  switch (entry.d_type) {
+    case DT_REG:
+      return FileKind::kRegular;
+    case DT_DIR:
+      return FileKind::kFolder;
+    case DT_LNK:
+      return FileKind::kSymlink;
+    case DT_UNKNOWN: {
+      // Some file systems leave d_type unset. An entry that cannot be
+      // looked at (it may have gone meanwhile) is nothing to work on.
+      struct stat st;
+      if (fstatat(folder_fd, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return FileKind::kOther;
+      }
+      return KindOfMode(st.st_mode);
+    }
+    default:
+      return FileKind::kOther;
+  }
+}
+
+bool IsDotOrDotDot(const char* name) {
+  return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
+
+// Gives the file `like`'s owner and group as far as the process may:
+// only a privileged process can give a file away, but any process can
+// hand it to one of its own groups. Returns whether both were set.
+bool CopyOwnership(int fd, const FileInfo& like) {
+  constexpr uid_t kKeepOwner = static_cast<uid_t>(-1);
+  constexpr gid_t kKeepGroup = static_cast<gid_t>(-1);
+  struct stat st;
+  if (fstat(fd, &st) != 0) return false;
+  uid_t owner = like.owner == st.st_uid ? kKeepOwner : like.owner;
+  gid_t group = like.group == st.st_gid ? kKeepGroup : like.group;
+  // One at a time, so a refused owner does not keep the group from
+  // being set.
+  bool owner_set = owner == kKeepOwner || fchown(fd, owner, kKeepGroup) == 0;
+  bool group_set = group == kKeepGroup || fchown(fd, kKeepOwner, group) == 0;
+  return owner_set && group_set;
+}
+
+int RenameAt2NoReplace(const char* from, const char* to) {
+#if defined(RENAME_NOREPLACE)
+  return renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+#elif defined(SYS_renameat2)
+  constexpr unsigned kNoReplace = 1;  // RENAME_NOREPLACE in <linux/fs.h>
+  return syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, kNoReplace);
+#else
+  errno = ENOSYS;
+  return -1;
+#endif
+}
+
+// The errors of a kernel or file system without RENAME_NOREPLACE.
+bool LacksNoReplaceRename(int error_number) {
+  return error_number == EINVAL || error_number == ENOSYS ||
+         error_number == EOPNOTSUPP;
+}
+
+// The errors of a file system (or a `from`, such as a folder) that
+// cannot take another hard link.
+bool LacksHardLinks(int error_number) {
+  return error_number == EPERM || error_number == EOPNOTSUPP ||
+         error_number == EMLINK || error_number == ENOSYS;
+}
+
+// The last resort. Not atomic: a `to` created by someone else between
+// the lstat and the rename is overwritten.
+Status CheckThenRename(const char* from, const char* to) {
+  struct stat st;
+  if (lstat(to, &st) == 0) return Status::FromErrno(EEXIST);
+  if (errno != ENOENT) return LastError();
+  return rename(from, to) == 0 ? Status::Ok() : LastError();
+}
+
+// linkat() refuses any existing `to`, a dangling link included, and with
+// no flags it links a symbolic link `from` itself, not its target.
+Status LinkThenUnlink(const char* from, const char* to) {
+  if (linkat(AT_FDCWD, from, AT_FDCWD, to, 0) != 0) {
+    if (LacksHardLinks(errno)) return CheckThenRename(from, to);
+    return LastError();
+  }
+  if (unlink(from) != 0) {
+    Status status = LastError();
+    unlink(to);  // back to one name, as before the call
+    return status;
+  }
+  return Status::Ok();
+}
+
+class PosixReadableFile final : public ReadableFile {
+ public:
+  explicit PosixReadableFile(int fd) : fd_(fd) {}
+  ~PosixReadableFile() override { close(fd_); }
+  PosixReadableFile(const PosixReadableFile&) = delete;
+  PosixReadableFile& operator=(const PosixReadableFile&) = delete;
+
+  Status Read(char* buffer, std::size_t capacity, std::size_t* got) override {
+    ssize_t n;
+    do {
+      n = read(fd_, buffer, capacity);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+      *got = 0;
+      return LastError();
+    }
+    *got = static_cast<std::size_t>(n);
+    return Status::Ok();
+  }
+
+  Status Rewind() override {
+    return lseek(fd_, 0, SEEK_SET) == 0 ? Status::Ok() : LastError();
+  }
+
+ private:
+  const int fd_;
+};
+
+class PosixWritableFile final : public WritableFile {
+ public:
+  // `mode` is what the file was given, set-id bits included.
+  PosixWritableFile(int fd, mode_t mode) : fd_(fd), mode_(mode) {}
+  // A file dropped without Close() is being abandoned, so its buffered
+  // bytes are dropped with it.
+  ~PosixWritableFile() override {
+    if (fd_ >= 0) close(fd_);
+  }
+  PosixWritableFile(const PosixWritableFile&) = delete;
+  PosixWritableFile& operator=(const PosixWritableFile&) = delete;
+
+  Status Append(const char* data, std::size_t length) override {
+    if (fd_ < 0) return Status::FromErrno(EBADF);
+    if (!error_.ok()) return error_;
+    if (buffer_.size() + length > kWriteBufferSize) {
+      Status status = WriteBuffer();
+      if (!status.ok()) return status;
+    }
+    if (length >= kWriteBufferSize) return WriteAll(data, length);
+    if (buffer_.capacity() < kWriteBufferSize) {
+      buffer_.reserve(kWriteBufferSize);  // only files that get bytes pay
+    }
+    buffer_.append(data, length);
+    return Status::Ok();
+  }
+
+  Status Flush() override {
+    Status status = WriteBuffer();
+    if (!status.ok()) return status;
+    // Files wait flushed in batches; only the one being written needs
+    // its buffer.
+    std::string().swap(buffer_);
+#if defined(SYNC_FILE_RANGE_WRITE)
+    // Starts the write-back without waiting for it; should it fail,
+    // Sync() simply does all the work.
+    sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+    return Status::Ok();
+  }
+
+  // fsync rather than fdatasync: the new size must be durable too.
+  Status Sync() override {
+    Status status = WriteOut();
+    if (!status.ok()) return status;
+    return fsync(fd_) == 0 ? Status::Ok() : LastError();
+  }
+
+  Status Close() override {
+    if (fd_ < 0) return Status::FromErrno(EBADF);
+    Status status = WriteOut();
+    int result = close(fd_);
+    fd_ = -1;
+    if (result != 0 && status.ok()) status = LastError();
+    return status;
+  }
+
+ private:
+  // A write by an unprivileged process clears the set-id bits, so they
+  // are put back once the bytes are out.
+  Status WriteOut() {
+    Status status = WriteBuffer();
+    if (!status.ok() || (mode_ & (S_ISUID | S_ISGID)) == 0) return status;
+    return fchmod(fd_, mode_) == 0 ? Status::Ok() : LastError();
+  }
+
+  Status WriteBuffer() {
+    Status status = WriteAll(buffer_.data(), buffer_.size());
+    buffer_.clear();
+    return status;
+  }
+
+  // Once a write has failed the file is missing bytes, so every later
+  // call reports that failure rather than a success.
+  Status WriteAll(const char* data, std::size_t length) {
+    if (fd_ < 0) return Status::FromErrno(EBADF);
+    if (!error_.ok()) return error_;
+    while (length > 0) {
+      ssize_t n = write(fd_, data, length);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        error_ = LastError();
+        return error_;
+      }
+      data += n;
+      length -= static_cast<std::size_t>(n);
+    }
+    return Status::Ok();
+  }
+
+  int fd_;
+  const mode_t mode_;
+  std::string buffer_;
+  Status error_;
+};
+
+class PosixFileSystem final : public FileSystem {
+ public:
+  Status ListFolder(const std::string& path, bool follow_link,
+                    std::vector<FolderEntry>* entries) override {
+    entries->clear();
+    int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    if (!follow_link) flags |= O_NOFOLLOW;
+    ScopedFd fd(open(path.c_str(), flags));
+    if (fd.get() < 0) return LastError();
+    std::unique_ptr<DIR, FolderCloser> folder(fdopendir(fd.get()));
+    if (!folder) return LastError();
+    int folder_fd = fd.release();  // closedir() closes it from now on
+    for (;;) {
+      errno = 0;
+      const dirent* entry = readdir(folder.get());
+      if (entry == nullptr) return errno == 0 ? Status::Ok() : LastError();
+      if (IsDotOrDotDot(entry->d_name)) continue;
+      entries->push_back({entry->d_name, KindOfEntry(folder_fd, *entry)});
+    }
+  }
+
+  Status OpenForRead(const std::string& path,
+                     std::unique_ptr<ReadableFile>* file,
+                     FileInfo* info) override {
+    // O_NONBLOCK keeps a FIFO without a writer from hanging the open.
+    ScopedFd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK |
+                                       O_NOCTTY | O_CLOEXEC));
+    if (fd.get() < 0) return LastError();  // ELOOP for a link: kNotRegular
+    struct stat st;
+    if (fstat(fd.get(), &st) != 0) return LastError();
+    if (!S_ISREG(st.st_mode)) return NotRegular();
+    // Reads must wait as usual where a file system could make them block.
+    int flags = fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+      return LastError();
+    }
+    posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);  // a mere hint
+    info->mode = st.st_mode & 07777;
+    info->owner = st.st_uid;
+    info->group = st.st_gid;
+    info->size = static_cast<std::uint64_t>(st.st_size);
+    file->reset(new PosixReadableFile(fd.release()));
+    return Status::Ok();
+  }
+
+  Status CreateExclusive(const std::string& path, const FileInfo& like,
+                         std::unique_ptr<WritableFile>* file) override {
+    // O_EXCL also refuses a dangling link rather than creating its target.
+    ScopedFd fd(open(path.c_str(),
+                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                     0600));
+    if (fd.get() < 0) return LastError();
+    // Ownership first, as a change of owner clears the set-id bits. A
+    // refusal leaves the process's own owner and group, which is fine.
+    CopyOwnership(fd.get(), like);
+    if (fchmod(fd.get(), like.mode & 07777) != 0) {
+      Status status = LastError();
+      close(fd.release());
+      unlink(path.c_str());
+      return status;
+    }
+    file->reset(new PosixWritableFile(fd.release(), like.mode & 07777));
+    return Status::Ok();
+  }
+
+  Status ReplaceWith(const std::string& from, const std::string& to) override {
+    return rename(from.c_str(), to.c_str()) == 0 ? Status::Ok() : LastError();
+  }
+
+  Status RenameNoReplace(const std::string& from,
+                         const std::string& to) override {
+    if (RenameAt2NoReplace(from.c_str(), to.c_str()) == 0) return Status::Ok();
+    if (!LacksNoReplaceRename(errno)) return LastError();
+    return LinkThenUnlink(from.c_str(), to.c_str());
+  }
+
+  Status Remove(const std::string& path) override {
+    return unlink(path.c_str()) == 0 ? Status::Ok() : LastError();
+  }
+
+  bool Exists(const std::string& path) override {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+  }
+};
+
+}  // namespace
+
+FileSystem* RealFileSystem() {
+  // Never destroyed, so it outlives every caller, static ones included.
+  static PosixFileSystem* const file_system = new PosixFileSystem();
+  return file_system;
+}
+
+}  // namespace vs

@@ -1,0 +1,101 @@
+// A FileSystem for tests: forwards every call to another FileSystem,
+// records the calls it saw, and fails the calls its rules pick out.
+//
+//   FaultFileSystem fs;
+//   fs.FailNext(FaultFileSystem::Op::kAppend, "a.txt",
+//               FaultFileSystem::DiskFull(), /*after=*/100);
+//
+// lets the file a.txt take 100 bytes; the Append that would go past
+// them fails and writes nothing.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/file_system.h"
+#include "engine/status.h"
+
+namespace vs::test {
+
+class FaultFileSystem final : public FileSystem {
+ public:
+  // The call a rule fails. A rule lets `after` units pass and fails the
+  // call that goes past them; the unit is a matching call unless noted.
+  enum class Op {
+    kListFolder,
+    kListFolderAfter,  // listed entries: returns the first `after` of them
+    kOpenForRead,
+    kRead,  // Read calls of one file
+    kCreateExclusive,
+    kAppend,  // bytes one file has taken; the failing Append writes none
+    kFlush,
+    kSync,
+    kClose,  // the wrapped file is closed all the same, as close(2) does
+    kReplaceWith,
+    kRenameNoReplace,
+    kRemove,
+  };
+
+  explicit FaultFileSystem(FileSystem* base = RealFileSystem());
+
+  // A rule for calls of `op` on a path containing `path_part` (either
+  // path, for the renames). A failed call is not forwarded, so it changes
+  // nothing. FailNext's rule fails once; FailAlways's every time.
+  void FailNext(Op op, std::string path_part, Status status,
+                std::uint64_t after = 0);
+  void FailAlways(Op op, std::string path_part, Status status,
+                  std::uint64_t after = 0);
+
+  static Status DiskFull();
+  static Status IoError();
+
+  // "Name PATH" ("Name FROM TO" for the renames) for each call in the
+  // order made, failed ones included; Read, Rewind and Exists are left
+  // out.
+  std::vector<std::string> calls() const;
+
+  Status ListFolder(const std::string& path, bool follow_link,
+                    std::vector<FolderEntry>* entries) override;
+  Status OpenForRead(const std::string& path,
+                     std::unique_ptr<ReadableFile>* file,
+                     FileInfo* info) override;
+  Status CreateExclusive(const std::string& path, const FileInfo& like,
+                         std::unique_ptr<WritableFile>* file) override;
+  Status ReplaceWith(const std::string& from, const std::string& to) override;
+  Status RenameNoReplace(const std::string& from,
+                         const std::string& to) override;
+  Status Remove(const std::string& path) override;
+  bool Exists(const std::string& path) override;
+
+ private:
+  class ReadFile;
+  class WriteFile;
+
+  struct Rule {
+    Op op;
+    std::string path_part;
+    Status status;
+    std::uint64_t after;
+    bool once;
+    std::uint64_t calls = 0;  // matching calls seen, for call-counted ops
+  };
+
+  void AddRule(Rule rule);
+  void Record(const std::string& name, const std::string& args);
+  // Records "name args" and returns the failure a rule sets for the call.
+  Status Intercept(Op op, const std::string& name, const std::string& args);
+  // The rule that fails this call, if any; `count` is the op's count with
+  // this call included, for the ops that do not count calls.
+  std::optional<Rule> Fire(Op op, const std::string& args, std::uint64_t count);
+
+  FileSystem* const base_;
+  mutable std::mutex mutex_;
+  std::vector<Rule> rules_;
+  std::vector<std::string> calls_;
+};
+
+}  // namespace vs::test

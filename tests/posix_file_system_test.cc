@@ -1,0 +1,323 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/file_system.h"
+#include "engine/status.h"
+#include "gtest/gtest.h"
+#include "tests/temp_folder.h"
+
+namespace vs {
+namespace {
+
+using Code = Status::Code;
+
+const char* KindName(FileKind kind) {
+  switch (kind) {
+    case FileKind::kRegular:
+      return "file";
+    case FileKind::kFolder:
+      return "folder";
+    case FileKind::kSymlink:
+      return "link";
+    case FileKind::kOther:
+      return "other";
+  }
+  return "?";
+}
+
+// Bytes that differ from one offset to the next, so a piece written out
+// of place or twice shows in the content.
+std::string Pattern(std::size_t length, std::size_t seed) {
+  std::string bytes(length, '\0');
+  for (std::size_t i = 0; i < length; ++i) {
+    bytes[i] = static_cast<char>((seed + i) * 131 % 251);
+  }
+  return bytes;
+}
+
+class PosixFileSystemTest : public testing::Test {
+ protected:
+  void Link(const std::string& target, const std::string& relative) {
+    ASSERT_EQ(symlink(target.c_str(), folder_.Path(relative).c_str()), 0);
+  }
+  void Fifo(const std::string& relative) {
+    ASSERT_EQ(mkfifo(folder_.Path(relative).c_str(), 0600), 0);
+  }
+  struct stat Stat(const std::string& relative) {
+    struct stat st = {};
+    EXPECT_EQ(lstat(folder_.Path(relative).c_str(), &st), 0) << relative;
+    return st;
+  }
+
+  std::map<std::string, std::string> Listing(const std::string& relative,
+                                             bool follow_link, Status* status) {
+    std::vector<FolderEntry> entries;
+    *status = fs_->ListFolder(folder_.Path(relative), follow_link, &entries);
+    std::map<std::string, std::string> kinds;
+    for (const FolderEntry& entry : entries) {
+      EXPECT_TRUE(kinds.emplace(entry.name, KindName(entry.kind)).second)
+          << entry.name << " listed twice";
+    }
+    return kinds;
+  }
+
+  // Writes `pieces` through CreateExclusive and returns what they add up to.
+  std::string WriteInPieces(const std::string& relative,
+                            const std::vector<std::size_t>& pieces) {
+    std::unique_ptr<WritableFile> file;
+    FileInfo like;
+    like.mode = 0644;
+    EXPECT_TRUE(fs_->CreateExclusive(folder_.Path(relative), like, &file).ok());
+    std::string expected;
+    for (std::size_t length : pieces) {
+      std::string piece = Pattern(length, expected.size());
+      EXPECT_TRUE(file->Append(piece.data(), piece.size()).ok());
+      expected += piece;
+    }
+    EXPECT_TRUE(file->Sync().ok());
+    EXPECT_TRUE(file->Close().ok());
+    return expected;
+  }
+
+  FileSystem* const fs_ = RealFileSystem();
+  test::TempFolder folder_;
+};
+
+TEST_F(PosixFileSystemTest, ListFolderTellsKindsWithoutFollowingLinks) {
+  folder_.Write("top/file", "x");
+  folder_.MakeFolder("top/sub");
+  Link("sub", "top/to_sub");
+  Link("missing", "top/dangling");
+  Fifo("top/fifo");
+
+  Status status;
+  std::map<std::string, std::string> expected = {
+      {"file", "file"},     {"sub", "folder"}, {"to_sub", "link"},
+      {"dangling", "link"}, {"fifo", "other"},
+  };
+  EXPECT_EQ(Listing("top", false, &status), expected);
+  EXPECT_TRUE(status.ok()) << status.reason();
+}
+
+TEST_F(PosixFileSystemTest, ListFolderFollowsALinkOnlyWhenAsked) {
+  folder_.Write("real/inner", "x");
+  Link("real", "link");
+  folder_.Write("file", "x");
+
+  const std::map<std::string, std::string> inner = {{"inner", "file"}};
+  struct Case {
+    const char* path;
+    bool follow_link;
+    bool ok;
+    std::map<std::string, std::string> kinds;
+  } cases[] = {
+      {"link", true, true, inner},  {"link", false, false, {}},
+      {"real", false, true, inner}, {"missing", true, false, {}},
+      {"file", true, false, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.path) + (c.follow_link ? " following" : ""));
+    Status status;
+    EXPECT_EQ(Listing(c.path, c.follow_link, &status), c.kinds);
+    EXPECT_EQ(status.ok(), c.ok);
+    EXPECT_EQ(status.reason().empty(), c.ok);
+  }
+}
+
+TEST_F(PosixFileSystemTest, OpenForReadRefusesAllButRegularFiles) {
+  folder_.Write("file", "x");
+  folder_.MakeFolder("folder");
+  Link("file", "link");
+  Fifo("fifo");  // nobody writes: a blocking open would never return
+
+  struct Case {
+    const char* path;
+    Code code;
+  } cases[] = {
+      {"link", Code::kNotRegular},
+      {"fifo", Code::kNotRegular},
+      {"folder", Code::kNotRegular},
+      {"missing", Code::kNotFound},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    std::unique_ptr<ReadableFile> file;
+    FileInfo info;
+    Status status = fs_->OpenForRead(folder_.Path(c.path), &file, &info);
+    EXPECT_EQ(status.code(), c.code) << status.reason();
+    EXPECT_FALSE(status.reason().empty());
+    EXPECT_EQ(file, nullptr);
+  }
+}
+
+TEST_F(PosixFileSystemTest, OpenForReadGivesInfoAndReadsAgainAfterRewind) {
+  const std::string content = Pattern(10000, 7);
+  folder_.Write("file", content);
+  ASSERT_EQ(chmod(folder_.Path("file").c_str(), 02741), 0);
+
+  std::unique_ptr<ReadableFile> file;
+  FileInfo info;
+  ASSERT_TRUE(fs_->OpenForRead(folder_.Path("file"), &file, &info).ok());
+  struct stat st = Stat("file");
+  EXPECT_EQ(info.mode, 02741u);
+  EXPECT_EQ(info.owner, st.st_uid);
+  EXPECT_EQ(info.group, st.st_gid);
+  EXPECT_EQ(info.size, content.size());
+
+  for (int pass = 0; pass < 2; ++pass) {
+    SCOPED_TRACE(pass);
+    std::string read;
+    char buffer[4096];
+    std::size_t got;
+    do {
+      ASSERT_TRUE(file->Read(buffer, sizeof buffer, &got).ok());
+      read.append(buffer, got);
+    } while (got > 0);
+    EXPECT_EQ(read, content);
+    ASSERT_TRUE(file->Rewind().ok());
+  }
+}
+
+TEST_F(PosixFileSystemTest, CreateExclusiveRefusesAnyExistingName) {
+  folder_.Write("file", "old");
+  Link("target", "dangling");
+  const auto before = folder_.Snapshot();
+
+  for (const char* name : {"file", "dangling"}) {
+    SCOPED_TRACE(name);
+    std::unique_ptr<WritableFile> file;
+    Status status = fs_->CreateExclusive(folder_.Path(name), FileInfo(), &file);
+    EXPECT_EQ(status.code(), Code::kExists) << status.reason();
+    EXPECT_EQ(file, nullptr);
+  }
+  EXPECT_EQ(folder_.Snapshot(), before);  // no link target appeared either
+}
+
+TEST_F(PosixFileSystemTest, CreateExclusiveCopiesModeWhateverTheUmask) {
+  mode_t old_umask = umask(022);
+  for (mode_t mode : {0600, 0666, 0444, 0750, 04755, 02770}) {
+    SCOPED_TRACE(mode);
+    std::string path = folder_.Path("new" + std::to_string(mode));
+    FileInfo like;
+    like.mode = mode;
+    like.owner = geteuid();
+    like.group = getegid();
+    std::unique_ptr<WritableFile> file;
+    ASSERT_TRUE(fs_->CreateExclusive(path, like, &file).ok());
+    // Neither a read-only mode stops the writes through the open file
+    // nor do the writes cost the set-id bits (they do unless privileged).
+    EXPECT_TRUE(file->Append("data", 4).ok());
+    EXPECT_TRUE(file->Close().ok());
+    struct stat st = {};
+    ASSERT_EQ(lstat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode);
+    EXPECT_EQ(st.st_size, 4);
+  }
+  umask(old_umask);
+}
+
+// Giving the file away must come before the mode: a change of owner
+// clears the set-id bits. Without the privilege, the file stays ours.
+TEST_F(PosixFileSystemTest, CreateExclusiveCopiesOwnerWhereAllowed) {
+  FileInfo like;
+  like.mode = 06755;
+  like.owner = geteuid() == 0 ? 4321 : 0;
+  like.group = geteuid() == 0 ? 8765 : 0;
+  std::unique_ptr<WritableFile> file;
+  Status status = fs_->CreateExclusive(folder_.Path("new"), like, &file);
+  ASSERT_TRUE(status.ok()) << status.reason();
+  EXPECT_TRUE(file->Close().ok());
+
+  struct stat st = Stat("new");
+  if (geteuid() == 0) {
+    EXPECT_EQ(st.st_uid, like.owner);
+    EXPECT_EQ(st.st_gid, like.group);
+    EXPECT_EQ(st.st_mode & 07777, like.mode);
+  } else {
+    EXPECT_EQ(st.st_uid, geteuid());
+  }
+}
+
+TEST_F(PosixFileSystemTest, RenameNoReplaceLeavesAnExistingNameAlone) {
+  folder_.Write("from", "new");
+  folder_.Write("file", "old");
+  Link("target", "dangling");
+  const auto before = folder_.Snapshot();
+
+  for (const char* to : {"file", "dangling"}) {
+    SCOPED_TRACE(to);
+    Status status =
+        fs_->RenameNoReplace(folder_.Path("from"), folder_.Path(to));
+    EXPECT_EQ(status.code(), Code::kExists) << status.reason();
+    EXPECT_EQ(folder_.Snapshot(), before);
+  }
+
+  ASSERT_TRUE(
+      fs_->RenameNoReplace(folder_.Path("from"), folder_.Path("free")).ok());
+  EXPECT_FALSE(folder_.Exists("from"));
+  EXPECT_EQ(folder_.Read("free"), "new");
+}
+
+TEST_F(PosixFileSystemTest, ReplaceWithOverwritesAndRemoveDeletes) {
+  folder_.Write("from", "new");
+  folder_.Write("to", "old");
+  ASSERT_TRUE(fs_->ReplaceWith(folder_.Path("from"), folder_.Path("to")).ok());
+  EXPECT_EQ(folder_.Snapshot(),
+            (std::map<std::string, std::string>{{"to", "new"}}));
+
+  ASSERT_TRUE(fs_->Remove(folder_.Path("to")).ok());
+  EXPECT_EQ(fs_->Remove(folder_.Path("to")).code(), Code::kNotFound);
+  EXPECT_TRUE(folder_.Snapshot().empty());
+}
+
+TEST_F(PosixFileSystemTest, ExistsCountsADanglingLink) {
+  Link("missing", "dangling");
+  EXPECT_TRUE(fs_->Exists(folder_.Path("dangling")));
+  EXPECT_FALSE(fs_->Exists(folder_.Path("missing")));
+}
+
+// Appends below, at and above the 256 KiB write buffer, crossing its end
+// with buffered bytes before a large piece.
+TEST_F(PosixFileSystemTest, AppendKeepsBytesInOrderAcrossTheBuffer) {
+  constexpr std::size_t kBuffer = 256 * 1024;
+  const std::vector<std::vector<std::size_t>> cases = {
+      {},
+      {1},
+      {kBuffer},
+      {kBuffer - 1, 2, kBuffer + 1},
+      {10, kBuffer, 10},
+      {100000, 100000, 100000, 1, 3 * kBuffer},
+      std::vector<std::size_t>(700, 1000),
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(i);
+    std::string name = "out" + std::to_string(i);
+    std::string expected = WriteInPieces(name, cases[i]);
+    EXPECT_TRUE(folder_.Read(name) == expected)
+        << "read " << folder_.Read(name).size() << " bytes, want "
+        << expected.size();
+  }
+}
+
+TEST_F(PosixFileSystemTest, FlushHandsBufferedBytesToTheSystem) {
+  std::unique_ptr<WritableFile> file;
+  FileInfo like;
+  like.mode = 0600;
+  ASSERT_TRUE(fs_->CreateExclusive(folder_.Path("out"), like, &file).ok());
+  ASSERT_TRUE(file->Append("abc", 3).ok());
+  ASSERT_TRUE(file->Flush().ok());
+  EXPECT_EQ(folder_.Read("out"), "abc");
+  ASSERT_TRUE(file->Append("def", 3).ok());
+  ASSERT_TRUE(file->Close().ok());
+  EXPECT_EQ(folder_.Read("out"), "abcdef");
+  EXPECT_FALSE(file->Append("x", 1).ok());
+  EXPECT_FALSE(file->Close().ok());
+}
+
+}  // namespace
+}  // namespace vs
