@@ -1,0 +1,32 @@
+// What a run changed, file by file.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace vs {
+
+// The change entries of one file in the order they were made: its line
+// entries in line order, then at most one name entry. May be empty.
+using ChangeList = std::vector<std::string>;
+
+// Change entries by a file's path as found (its folder, "/", the name
+// it was listed under). Keys sort as unsigned byte strings, which is
+// how std::string compares. Entries are never removed.
+class ChangeLog {
+ public:
+  // Stores a copy of `changes` as the whole list of `path`, replacing
+  // whatever an earlier run recorded there.
+  void Record(const std::string& path, const ChangeList& changes);
+
+  // The list of `path`; an absent path is first given an empty list.
+  const ChangeList& LookUp(const std::string& path);
+
+  std::size_t size() const { return m_entries.size(); }
+
+ private:
+  std::map<std::string, ChangeList> m_entries;
+};
+
+}  // namespace vs

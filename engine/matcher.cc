@@ -1,0 +1,43 @@
+#include "engine/matcher.h"
+
+#include <string.h>
+
+namespace vs {
+
+Matcher::Matcher(std::string_view find, const CodePage& code_page)
+    : m_find(find), m_codePage(code_page) {
+  if (m_find.find('\n') != std::string_view::npos) m_find = {};
+}
+
+std::size_t Matcher::Find(std::string_view text, std::size_t from,
+                          std::size_t* boundary) const {
+  if (m_find.empty()) return npos;
+  while (from < text.size() && text.size() - from >= m_find.size()) {
+    const void* hit = memmem(text.data() + from, text.size() - from,
+                             m_find.data(), m_find.size());
+    if (!hit) return npos;
+    std::size_t at = static_cast<const char*>(hit) - text.data();
+    if (!m_codePage.double_byte()) return at;
+    AdvanceBoundary(text, at, boundary);
+    if (*boundary == at) return at;
+    // The hit starts on the second byte of a character; look again from
+    // the next character.
+    from = *boundary;
+  }
+  return npos;
+}
+
+void Matcher::AdvanceBoundary(std::string_view text, std::size_t position,
+                              std::size_t* boundary) const {
+  std::size_t b = *boundary;
+  if (b < position) {
+    // A line feed is never part of a character, so it is a sure place to
+    // start counting from.
+    const void* lf = memrchr(text.data() + b, '\n', position - b);
+    if (lf) b = static_cast<const char*>(lf) - text.data() + 1;
+  }
+  while (b < position) b += m_codePage.IsLeadByte(text[b]) ? 2 : 1;
+  *boundary = b;
+}
+
+}  // namespace vs

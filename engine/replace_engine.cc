@@ -1,0 +1,313 @@
+#include "engine/replace_engine.h"
+
+#include <limits.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+#include "engine/matcher.h"
+#include "engine/text_rewriter.h"
+
+namespace vs {
+namespace {
+
+constexpr std::size_t kMaxEntryLength = 1023;
+// Rewritten files wait in a batch, so that flushing them to the disk
+// costs one wait for the batch instead of one for each file.
+constexpr std::size_t kMaxBatchedRewrites = 64;
+
+// Why a new file name cannot be used, or "" when it can.
+std::string RefusalOf(const std::string& name) {
+  if (name.empty() || name == "." || name == ".." ||
+      name.find('/') != std::string::npos)
+    return "not a valid file name";
+  if (name.size() > NAME_MAX) return "File name too long";
+  return "";
+}
+
+}  // namespace
+
+// One file between its text and name steps and its entry in the log: the
+// rewritten text waits in a temporary file, and the new name is only
+// planned, until the batch it is in is committed.
+struct CReplaceEngine::PendingFile {
+  std::string folder;
+  std::string name;
+  std::string path;  // as found: folder, "/", name
+  ChangeList changes;
+  bool changed = false;
+  std::unique_ptr<WritableFile> temp;
+  std::string temp_path;
+  bool rename_planned = false;
+  std::string new_name;
+  std::string refusal;  // why new_name cannot be used
+};
+
+// The files of one folder in walk order, committed before a subfolder is
+// walked and when the folder is done, so every effect happens in the
+// order of the walk.
+class CommitBatch {
+ public:
+  explicit CommitBatch(CReplaceEngine* engine) : m_engine(engine) {}
+  ~CommitBatch() { Commit(); }
+
+  void Add(CReplaceEngine::PendingFile file) {
+    if (file.temp) ++m_rewrites;
+    m_files.push_back(std::move(file));
+    if (m_rewrites >= kMaxBatchedRewrites) Commit();
+  }
+
+  void Commit() {
+    for (auto& file : m_files) m_engine->SyncText(&file);
+    for (auto& file : m_files) m_engine->Finish(&file);
+    m_files.clear();
+    m_rewrites = 0;
+  }
+
+ private:
+  CReplaceEngine* m_engine;
+  std::vector<CReplaceEngine::PendingFile> m_files;
+  std::size_t m_rewrites = 0;
+};
+
+CReplaceEngine::CReplaceEngine(FileSystem* file_system)
+    : m_fileSystem(file_system) {}
+
+CReplaceEngine::~CReplaceEngine() = default;
+
+void CReplaceEngine::ReportProblem(const std::string&) {}
+
+void CReplaceEngine::ProcessFolder(const std::string& folder) {
+  if (folder.empty()) return;
+  WalkFolder(folder, /*is_base=*/true);
+}
+
+void CReplaceEngine::WalkFolder(const std::string& folder, bool is_base) {
+  // The whole listing is read and sorted first, so what the run renames
+  // or creates in the folder is never met again, and every file system
+  // gives the same order.
+  std::vector<FolderEntry> entries;
+  Status listed = m_fileSystem->ListFolder(folder, is_base, &entries);
+  std::sort(entries.begin(), entries.end(),
+            [](const FolderEntry& a, const FolderEntry& b) {
+              return a.name < b.name;
+            });
+
+  CommitBatch batch(this);
+  for (const FolderEntry& entry : entries) {
+    if (entry.name == "." || entry.name == "..") continue;
+    if (entry.kind == FileKind::kFolder) {
+      batch.Commit();
+      if (m_bSubFolders) WalkFolder(folder + "/" + entry.name, false);
+      continue;
+    }
+    batch.Add(ProcessFile(folder, entry));
+  }
+  batch.Commit();
+
+  if (!listed.ok()) {
+    std::fputs("Error get the next file\n", stdout);
+    ++m_problems.unlisted_folders;
+    ReportProblem("cannot list " + folder + ": " + listed.reason());
+  }
+}
+
+CReplaceEngine::PendingFile CReplaceEngine::ProcessFile(
+    const std::string& folder, const FolderEntry& entry) {
+  PendingFile file;
+  file.folder = folder;
+  file.name = entry.name;
+  file.path = folder + "/" + entry.name;
+  // Links, FIFOs, sockets and devices keep their text: only their names
+  // are ours to change.
+  if (m_bChangeText && entry.kind == FileKind::kRegular) PrepareText(&file);
+  if (m_bChangeFileNames) PlanNewName(&file);
+  return file;
+}
+
+bool CReplaceEngine::ChangeFileText(const std::string& path,
+                                    ChangeList& changes) {
+  PendingFile file;
+  file.path = path;
+  PrepareText(&file);
+  SyncText(&file);
+  FinishText(&file);
+  changes.insert(changes.end(), file.changes.begin(), file.changes.end());
+  return file.changed;
+}
+
+bool CReplaceEngine::NothingToReplace() const {
+  return Matcher(m_strFind, m_codePage).never_matches() ||
+         m_strFind == m_strReplace;
+}
+
+void CReplaceEngine::PrepareText(PendingFile* file) {
+  if (NothingToReplace()) return;
+  std::unique_ptr<ReadableFile> in;
+  FileInfo info;
+  Status status = m_fileSystem->OpenForRead(file->path, &in, &info);
+  if (status.code() == Status::Code::kNotRegular) return;  // changed since
+  if (!status.ok()) return Unreadable(file->path, status);
+
+  Matcher matcher(m_strFind, m_codePage);
+  TextRewriter rewriter(matcher, m_strReplace, m_codePage, &m_readBuffer);
+  // Most files hold no occurrence: they are read once and never written.
+  bool found = false, binary = false;
+  status = rewriter.FindsChange(in.get(), &found);
+  if (status.ok() && found) status = rewriter.IsBinary(in.get(), &binary);
+  if (!status.ok()) return Unreadable(file->path, status);
+  if (!found || binary) return;
+
+  if (!m_bDryRun) {
+    status = CreateTemp(file->path, info, &file->temp, &file->temp_path);
+    if (!status.ok()) return FailText(file, status);
+  }
+  ChangeList lines;
+  status = rewriter.Rewrite(in.get(), file->temp.get(), &lines, &binary);
+  if (status.ok() && file->temp) status = file->temp->Flush();
+  if (!status.ok()) return FailText(file, status);
+  if (binary || lines.empty()) {  // the file changed since the first look
+    DiscardTemp(file);
+    return;
+  }
+  file->changes = std::move(lines);
+  file->changed = true;
+}
+
+Status CReplaceEngine::CreateTemp(const std::string& path,
+                                  const FileInfo& like,
+                                  std::unique_ptr<WritableFile>* temp,
+                                  std::string* temp_path) {
+  std::size_t slash = path.rfind('/');
+  std::string folder = path.substr(0, slash + 1);
+  std::string name = path.substr(slash + 1);
+  Status status;
+  // "NAME.tmp" when that is free, else "NAME.1.tmp", "NAME.2.tmp", ...;
+  // never anything that exists already.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string suffix =
+        attempt == 0 ? ".tmp" : "." + std::to_string(attempt) + ".tmp";
+    std::string temp_name =
+        name.substr(0, NAME_MAX - std::min<std::size_t>(NAME_MAX,
+                                                        suffix.size())) +
+        suffix;
+    *temp_path = folder + temp_name;
+    status = m_fileSystem->CreateExclusive(*temp_path, like, temp);
+    if (status.code() != Status::Code::kExists) break;
+  }
+  if (!status.ok()) temp_path->clear();
+  return status;
+}
+
+void CReplaceEngine::SyncText(PendingFile* file) {
+  if (!file->temp) return;
+  Status status = file->temp->Sync();
+  Status closed = file->temp->Close();
+  if (status.ok()) status = closed;
+  if (!status.ok()) FailText(file, status);
+}
+
+void CReplaceEngine::FinishText(PendingFile* file) {
+  if (!file->temp) return;
+  file->temp.reset();
+  Status status = m_fileSystem->ReplaceWith(file->temp_path, file->path);
+  if (!status.ok()) FailText(file, status);
+  file->temp_path.clear();
+}
+
+void CReplaceEngine::FailText(PendingFile* file, const Status& status) {
+  DiscardTemp(file);
+  file->changes.clear();
+  AddFailure(file, "Failed to change Text (" + status.reason() + ")");
+}
+
+void CReplaceEngine::DiscardTemp(PendingFile* file) {
+  file->temp.reset();
+  if (!file->temp_path.empty()) m_fileSystem->Remove(file->temp_path);
+  file->temp_path.clear();
+}
+
+void CReplaceEngine::PlanNewName(PendingFile* file) {
+  std::string new_name = ReplaceText(file->name);
+  if (new_name == file->name) return;
+  file->rename_planned = true;
+  file->new_name = std::move(new_name);
+  file->refusal = RefusalOf(file->new_name);
+}
+
+void CReplaceEngine::FinishName(PendingFile* file) {
+  if (!file->rename_planned) return;
+  std::string new_path = file->folder + "/" + file->new_name;
+  Status status;
+  if (!file->refusal.empty()) {
+    status = Status::Error(Status::Code::kIOError, file->refusal);
+  } else if (m_bDryRun) {
+    if (m_fileSystem->Exists(new_path))
+      status = Status::FromErrno(EEXIST);
+  } else {
+    status = m_fileSystem->RenameNoReplace(file->path, new_path);
+  }
+  if (status.ok()) {
+    AddEntry(file, "Changed File Name to: " + file->new_name);
+  } else {
+    AddFailure(file, "Failed to change File Name to: " + file->new_name +
+                         " (" + status.reason() + ")");
+  }
+}
+
+void CReplaceEngine::Finish(PendingFile* file) {
+  FinishText(file);
+  FinishName(file);
+  m_changeLog.Record(file->path, file->changes);
+  if (file->changed) AddToFilesList(file->path);
+}
+
+void CReplaceEngine::AddEntry(PendingFile* file, std::string entry) {
+  entry.resize(m_codePage.CutLength(entry, kMaxEntryLength));
+  file->changes.push_back(std::move(entry));
+  file->changed = true;
+}
+
+void CReplaceEngine::AddFailure(PendingFile* file, std::string entry) {
+  AddEntry(file, std::move(entry));
+  ++m_problems.failure_entries;
+}
+
+void CReplaceEngine::Unreadable(const std::string& path,
+                                const Status& status) {
+  ++m_problems.unreadable_files;
+  ReportProblem("cannot read " + path + ": " + status.reason());
+}
+
+std::string CReplaceEngine::ReplaceText(std::string text) const {
+  Matcher matcher(m_strFind, m_codePage);
+  const std::size_t find_length = matcher.length();
+  // Count first, so the result is built in one allocation, and not at all
+  // when nothing occurs.
+  std::size_t count = 0, boundary = 0;
+  for (std::size_t at = matcher.Find(text, 0, &boundary);
+       at != Matcher::npos;
+       at = matcher.Find(text, at + find_length, &boundary)) {
+    ++count;
+    boundary = at + find_length;
+  }
+  if (count == 0) return text;
+
+  std::string result;
+  result.reserve(text.size() - count * find_length +
+                 count * m_strReplace.size());
+  std::size_t copied = 0;
+  boundary = 0;
+  for (std::size_t at = matcher.Find(text, 0, &boundary);
+       at != Matcher::npos;
+       at = matcher.Find(text, at + find_length, &boundary)) {
+    result.append(text, copied, at - copied);
+    result += m_strReplace;
+    copied = boundary = at + find_length;
+  }
+  result.append(text, copied, std::string::npos);
+  return result;
+}
+
+}  // namespace vs

@@ -1,0 +1,116 @@
+// The replace engine: walks a folder, replaces the find text in file text
+// and file names, and records what it changed in the change log.
+//
+// A front end derives from CReplaceEngine: it owns the run settings and
+// the change log through it, gets ProcessFolder, ChangeFileText and
+// ReplaceText as its own operations, and supplies the one thing the
+// engine needs of it, AddToFilesList.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/change_log.h"
+#include "engine/code_page.h"
+#include "engine/file_system.h"
+
+namespace vs {
+
+class CommitBatch;
+
+class CReplaceEngine {
+ public:
+  // `file_system` is not owned and must outlive the engine.
+  explicit CReplaceEngine(FileSystem* file_system = RealFileSystem());
+  virtual ~CReplaceEngine();
+
+  CReplaceEngine(const CReplaceEngine&) = delete;
+  CReplaceEngine& operator=(const CReplaceEngine&) = delete;
+
+  // Walks `folder`: every file in it (and in its subfolders when
+  // m_bSubFolders is on) goes through the text step and the name step,
+  // is recorded in m_changeLog, and is added to the Files list when it
+  // changed or a change of it failed. An empty folder text is refused:
+  // nothing is walked.
+  void ProcessFolder(const std::string& folder);
+
+  // Replaces the find text in the lines of the file `path`. Appends a
+  // "Line %i: %s" entry to `changes` for every changed line and returns
+  // true when a line changed. When the file could not be rewritten the
+  // line entries are replaced by one "Failed to change Text (%s)" entry,
+  // the file is left as it was, and the result is still true.
+  bool ChangeFileText(const std::string& path, ChangeList& changes);
+
+  // `text` with every occurrence of m_strFind, found left to right
+  // without overlap, replaced by m_strReplace.
+  std::string ReplaceText(std::string text) const;
+
+  // What went wrong in the runs so far; front ends reset it per run.
+  struct Problems {
+    int unlisted_folders = 0;  // a listing failed, at its start or later
+    int unreadable_files = 0;  // a file's text could not be read
+    int failure_entries = 0;   // "Failed to change ..." entries recorded
+    bool any() const {
+      return unlisted_folders + unreadable_files + failure_entries > 0;
+    }
+  };
+
+  // The run settings. Flags are nonzero for on.
+  std::string m_strBaseDir;
+  int m_bSubFolders = 1;
+  std::string m_strFind;
+  std::string m_strReplace;
+  int m_bChangeFileNames = 1;
+  int m_bChangeText = 1;
+  // Not a setting of the dialog: work out and record every change, but
+  // write nothing.
+  int m_bDryRun = 0;
+  CodePage m_codePage = CodePage::FromLocale();
+
+  ChangeLog m_changeLog;
+  Problems m_problems;
+
+ protected:
+  // Adds a changed file's path as found to the Files list.
+  virtual void AddToFilesList(const std::string& path) = 0;
+  // Tells the user of a folder or file that could not be read, with the
+  // system's reason. Does nothing unless a front end has a place for it.
+  virtual void ReportProblem(const std::string& message);
+
+ private:
+  friend class CommitBatch;
+  struct PendingFile;
+
+  void WalkFolder(const std::string& folder, bool is_base);
+  PendingFile ProcessFile(const std::string& folder, const FolderEntry& entry);
+
+  // The text step, in three stages: PrepareText reads the file and, when a
+  // line changes, writes the new text to a temporary file beside it;
+  // SyncText makes that file durable; FinishText puts it in the file's
+  // place. A failure at any stage leaves the file as it was.
+  void PrepareText(PendingFile* file);
+  void SyncText(PendingFile* file);
+  void FinishText(PendingFile* file);
+  Status CreateTemp(const std::string& path, const FileInfo& like,
+                    std::unique_ptr<WritableFile>* temp,
+                    std::string* temp_path);
+  void FailText(PendingFile* file, const Status& status);
+  void DiscardTemp(PendingFile* file);
+
+  // The name step: planned with the text step, carried out after it.
+  void PlanNewName(PendingFile* file);
+  void FinishName(PendingFile* file);
+
+  // Finishes both steps, records the file and lists it if it changed.
+  void Finish(PendingFile* file);
+  void AddEntry(PendingFile* file, std::string entry);
+  void AddFailure(PendingFile* file, std::string entry);
+  void Unreadable(const std::string& path, const Status& status);
+  bool NothingToReplace() const;
+
+  FileSystem* m_fileSystem;
+  std::vector<char> m_readBuffer;  // one per engine, reused for every file
+};
+
+}  // namespace vs

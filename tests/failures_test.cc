@@ -1,0 +1,173 @@
+// What the engine does when the file system fails it: the file stays as it
+// was, no temporary file is left, and the failure is recorded as one.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tests/fault_file_system.h"
+#include "tests/temp_folder.h"
+#include "tests/test_engine.h"
+
+namespace vs::test {
+namespace {
+
+using Op = FaultFileSystem::Op;
+using Snapshot = std::map<std::string, std::string>;
+
+const std::string kText = "keep\nold one\r\nold two";
+const std::string kNewText = "keep\nnew one\r\nnew two";
+
+struct TextFault {
+  const char* name;
+  Op op;
+  std::uint64_t after;
+  Status status;
+  const char* entry;  // "" for none
+  bool unreadable;
+};
+
+TEST(FailuresTest, AFailedRewriteLeavesTheFileAsItWas) {
+  const TextFault cases[] = {
+      {"temporary file refused", Op::kCreateExclusive, 0,
+       FaultFileSystem::IoError(), "Failed to change Text (Input/output error)",
+       false},
+      {"disk full while writing", Op::kAppend, 5, FaultFileSystem::DiskFull(),
+       "Failed to change Text (No space left on device)", false},
+      {"flush fails", Op::kFlush, 0, FaultFileSystem::DiskFull(),
+       "Failed to change Text (No space left on device)", false},
+      {"sync fails", Op::kSync, 0, FaultFileSystem::IoError(),
+       "Failed to change Text (Input/output error)", false},
+      {"close fails", Op::kClose, 0, FaultFileSystem::IoError(),
+       "Failed to change Text (Input/output error)", false},
+      {"replacing fails", Op::kReplaceWith, 0, FaultFileSystem::IoError(),
+       "Failed to change Text (Input/output error)", false},
+      // The first look reads once and stops at the occurrence; the binary
+      // check reads twice; the rewrite's read is the fourth.
+      {"read fails while rewriting", Op::kRead, 3, FaultFileSystem::IoError(),
+       "Failed to change Text (Input/output error)", false},
+      {"read fails at the first look", Op::kRead, 0,
+       FaultFileSystem::IoError(), "", true},
+      {"open fails", Op::kOpenForRead, 0, FaultFileSystem::IoError(), "",
+       true},
+  };
+  for (const TextFault& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder tree;
+    tree.Write("a.txt", kText);
+    tree.Write("b.txt", kText);
+    FaultFileSystem fs;
+    fs.FailAlways(c.op, "a.txt", c.status, c.after);
+    TestEngine engine(&fs);
+    engine.m_strFind = "old";
+    engine.m_strReplace = "new";
+    engine.m_bChangeFileNames = 0;
+    engine.ProcessFolder(tree.path());
+
+    // a.txt untouched, no temporary file anywhere, b.txt still done.
+    EXPECT_EQ(tree.Snapshot(), (Snapshot{{"a.txt", kText}, {"b.txt", kNewText}}));
+    ChangeList expected;
+    if (*c.entry) expected.push_back(c.entry);
+    EXPECT_EQ(engine.m_changeLog.LookUp(tree.Path("a.txt")), expected);
+    EXPECT_EQ(engine.m_problems.failure_entries, *c.entry ? 1 : 0);
+    EXPECT_EQ(engine.m_problems.unreadable_files, c.unreadable ? 1 : 0);
+    std::vector<std::string> listed{tree.Path("b.txt")};
+    if (*c.entry) listed.insert(listed.begin(), tree.Path("a.txt"));
+    EXPECT_EQ(engine.files, listed);
+  }
+}
+
+TEST(FailuresTest, AnUnreadableFileStillGetsItsNewName) {
+  TempFolder tree;
+  tree.Write("old.txt", "old");
+  FaultFileSystem fs;
+  fs.FailAlways(Op::kOpenForRead, "old.txt", Status::FromErrno(EACCES));
+  TestEngine engine(&fs);
+  engine.m_strFind = "old";
+  engine.m_strReplace = "new";
+  engine.ProcessFolder(tree.path());
+  EXPECT_EQ(tree.Snapshot(), (Snapshot{{"new.txt", "old"}}));
+  EXPECT_EQ(engine.m_changeLog.LookUp(tree.Path("old.txt")),
+            ChangeList{"Changed File Name to: new.txt"});
+  ASSERT_EQ(engine.problems.size(), 1u);
+  EXPECT_EQ(engine.problems[0],
+            "cannot read " + tree.Path("old.txt") + ": Permission denied");
+}
+
+TEST(FailuresTest, AFailedRenameFollowsTheLineEntries) {
+  TempFolder tree;
+  tree.Write("old.txt", "old");
+  FaultFileSystem fs;
+  fs.FailAlways(Op::kRenameNoReplace, "old.txt", FaultFileSystem::IoError());
+  TestEngine engine(&fs);
+  engine.m_strFind = "old";
+  engine.m_strReplace = "new";
+  engine.ProcessFolder(tree.path());
+  EXPECT_EQ(tree.Snapshot(), (Snapshot{{"old.txt", "new"}}));
+  EXPECT_EQ(engine.m_changeLog.LookUp(tree.Path("old.txt")),
+            (ChangeList{"Line 1: new", "Failed to change File Name to: new.txt "
+                                       "(Input/output error)"}));
+  EXPECT_EQ(engine.m_problems.failure_entries, 1);
+}
+
+TEST(FailuresTest, AFailedListingEndsOnlyItsOwnFolder) {
+  struct Case {
+    const char* name;
+    Op op;
+    std::uint64_t after;
+    std::size_t files_recorded;
+  };
+  // The tree: a.txt, sub/1.txt, sub/2.txt, z.txt; sub's listing fails.
+  const Case cases[] = {{"at its start", Op::kListFolder, 0, 2},
+                        {"after one entry", Op::kListFolderAfter, 1, 3}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder tree;
+    tree.Write("a.txt", "q");
+    tree.Write("sub/1.txt", "q");
+    tree.Write("sub/2.txt", "q");
+    tree.Write("z.txt", "q");
+    FaultFileSystem fs;
+    fs.FailAlways(c.op, "/sub", FaultFileSystem::IoError(), c.after);
+    TestEngine engine(&fs);
+    engine.m_strFind = "q";
+    engine.m_strReplace = "r";
+    ::testing::internal::CaptureStdout();
+    engine.ProcessFolder(tree.path());
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "Error get the next file\n");
+    EXPECT_EQ(engine.m_changeLog.size(), c.files_recorded);
+    EXPECT_EQ(tree.Read("z.txt"), "r");  // the parent went on
+    EXPECT_EQ(engine.m_problems.unlisted_folders, 1);
+  }
+}
+
+// New text is on the disk before any file of the batch is replaced, and
+// files are replaced and renamed in walk order, each text before its name.
+TEST(FailuresTest, EverythingIsDurableBeforeItReplacesAnything) {
+  TempFolder tree;
+  tree.Write("old-a.txt", "old");
+  tree.Write("old-b.txt", "old");
+  FaultFileSystem fs;
+  TestEngine engine(&fs);
+  engine.m_strFind = "old";
+  engine.m_strReplace = "new";
+  engine.ProcessFolder(tree.path());
+
+  std::vector<std::string> effects;
+  for (const std::string& call : fs.calls()) {
+    std::string name = call.substr(0, call.find(' '));
+    std::string file = call.find("old-a") != std::string::npos ? "a" : "b";
+    if (name == "CreateExclusive" || name == "Sync" || name == "ReplaceWith" ||
+        name == "RenameNoReplace")
+      effects.push_back(name + " " + file);
+  }
+  EXPECT_EQ(effects, (std::vector<std::string>{
+                         "CreateExclusive a", "CreateExclusive b", "Sync a",
+                         "Sync b", "ReplaceWith a", "RenameNoReplace a",
+                         "ReplaceWith b", "RenameNoReplace b"}));
+  EXPECT_EQ(tree.Snapshot(),
+            (Snapshot{{"new-a.txt", "new"}, {"new-b.txt", "new"}}));
+}
+
+}  // namespace
+}  // namespace vs::test

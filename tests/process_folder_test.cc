@@ -1,0 +1,282 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tests/temp_folder.h"
+#include "tests/test_engine.h"
+
+namespace vs::test {
+namespace {
+
+using Snapshot = std::map<std::string, std::string>;
+
+class ProcessFolderTest : public ::testing::Test {
+ protected:
+  ProcessFolderTest() {
+    engine.m_strFind = "old";
+    engine.m_strReplace = "new";
+    engine.m_codePage = CodePage(1252);
+  }
+  std::string P(const std::string& relative) { return tree.Path(relative); }
+  void Run() { engine.ProcessFolder(tree.path()); }
+  const ChangeList& Entries(const std::string& relative) {
+    return engine.m_changeLog.LookUp(P(relative));
+  }
+
+  TempFolder tree;
+  TestEngine engine;
+};
+
+TEST_F(ProcessFolderTest, WalksDepthFirstInByteOrderAndRecordsEveryFile) {
+  tree.Write("a.txt", "old\n");
+  tree.Write("sub/b.txt", "x\nold\n");
+  tree.Write("z.txt", "nothing here\n");
+  tree.Write("B.txt", "old");
+  Run();
+  EXPECT_EQ(engine.files, (std::vector<std::string>{P("B.txt"), P("a.txt"),
+                                                   P("sub/b.txt")}));
+  EXPECT_EQ(engine.m_changeLog.size(), 4u);
+  EXPECT_EQ(Entries("z.txt"), ChangeList{});
+  EXPECT_EQ(Entries("sub/b.txt"), ChangeList{"Line 2: new"});
+  EXPECT_EQ(tree.Read("sub/b.txt"), "x\nnew\n");
+  EXPECT_EQ(tree.Read("z.txt"), "nothing here\n");
+  EXPECT_FALSE(engine.m_problems.any());
+}
+
+TEST_F(ProcessFolderTest, TextThenNameUnderThePathAsFound) {
+  tree.Write("old.txt", "old 1\r\nkeep\nold 3");
+  Run();
+  EXPECT_EQ(engine.files, std::vector<std::string>{P("old.txt")});
+  EXPECT_EQ(Entries("old.txt"),
+            (ChangeList{"Line 1: new 1", "Line 3: new 3",
+                        "Changed File Name to: new.txt"}));
+  EXPECT_EQ(tree.Snapshot(), (Snapshot{{"new.txt", "new 1\r\nkeep\nnew 3"}}));
+}
+
+TEST_F(ProcessFolderTest, SettingsChooseTheSteps) {
+  struct Case {
+    const char* name;
+    int sub_folders, names, text;
+    std::string find, replace;
+    Snapshot after;
+    std::vector<std::string> listed;
+  };
+  const Case cases[] = {
+      {"all on", 1, 1, 1, "old", "new",
+       {{"new.txt", "new"}, {"sub", "<dir>"}, {"sub/new.txt", "new"}},
+       {"old.txt", "sub/old.txt"}},
+      {"text off", 1, 1, 0, "old", "new",
+       {{"new.txt", "old"}, {"sub", "<dir>"}, {"sub/new.txt", "old"}},
+       {"old.txt", "sub/old.txt"}},
+      {"names off", 1, 0, 1, "old", "new",
+       {{"old.txt", "new"}, {"sub", "<dir>"}, {"sub/old.txt", "new"}},
+       {"old.txt", "sub/old.txt"}},
+      {"subfolders off", 0, 1, 1, "old", "new",
+       {{"new.txt", "new"}, {"sub", "<dir>"}, {"sub/old.txt", "old"}},
+       {"old.txt"}},
+      {"both steps off", 1, 0, 0, "old", "new",
+       {{"old.txt", "old"}, {"sub", "<dir>"}, {"sub/old.txt", "old"}},
+       {}},
+      {"empty find", 1, 1, 1, "", "new",
+       {{"old.txt", "old"}, {"sub", "<dir>"}, {"sub/old.txt", "old"}},
+       {}},
+      {"find equals replace", 1, 1, 1, "old", "old",
+       {{"old.txt", "old"}, {"sub", "<dir>"}, {"sub/old.txt", "old"}},
+       {}},
+      {"case only", 1, 1, 1, "o", "O",
+       {{"Old.txt", "Old"}, {"sub", "<dir>"}, {"sub/Old.txt", "Old"}},
+       {"old.txt", "sub/old.txt"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder t;
+    t.Write("old.txt", "old");
+    t.Write("sub/old.txt", "old");
+    TestEngine e;
+    e.m_bSubFolders = c.sub_folders;
+    e.m_bChangeFileNames = c.names;
+    e.m_bChangeText = c.text;
+    e.m_strFind = c.find;
+    e.m_strReplace = c.replace;
+    e.ProcessFolder(t.path());
+    EXPECT_EQ(t.Snapshot(), c.after);
+    std::vector<std::string> listed;
+    for (const std::string& f : c.listed) listed.push_back(t.Path(f));
+    EXPECT_EQ(e.files, listed);
+    // Every file met is recorded, changed or not; no folder ever is.
+    EXPECT_EQ(e.m_changeLog.size(), c.sub_folders ? 2u : 1u);
+  }
+}
+
+TEST_F(ProcessFolderTest, ANewNameNeverOverwritesAndBadNamesAreRefused) {
+  struct Case {
+    std::string name, find, replace;
+    std::string entry;
+  };
+  const std::string long_name(250, 'o');
+  const Case cases[] = {
+      {"old.txt", "old", "taken", "Failed to change File Name to: taken.txt "
+                                  "(File exists)"},
+      {"old.dat", "old", "dangling",
+       "Failed to change File Name to: dangling.dat (File exists)"},
+      {"old.sub", "old", "folder",
+       "Failed to change File Name to: folder.sub (File exists)"},
+      {"whole", "whole", "", "Failed to change File Name to:  (not a valid "
+                             "file name)"},
+      {"dot", "dot", ".", "Failed to change File Name to: . (not a valid "
+                          "file name)"},
+      {"slash.txt", "slash", "a/b",
+       "Failed to change File Name to: a/b.txt (not a valid file name)"},
+      {"q", "q", long_name + "xxxxxx",
+       "Failed to change File Name to: " + long_name +
+           "xxxxxx (File name too long)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder t;
+    t.Write(c.name, "kept");
+    t.Write("taken.txt", "someone else's");
+    t.MakeFolder("folder.sub");
+    ASSERT_EQ(symlink("nowhere", t.Path("dangling.dat").c_str()), 0);
+    Snapshot before = t.Snapshot();
+    TestEngine e;
+    e.m_strFind = c.find;
+    e.m_strReplace = c.replace;
+    e.ProcessFolder(t.path());
+    EXPECT_EQ(t.Snapshot(), before);
+    EXPECT_EQ(e.m_changeLog.LookUp(t.Path(c.name)), ChangeList{c.entry});
+    EXPECT_EQ(e.files, std::vector<std::string>{t.Path(c.name)});
+    EXPECT_EQ(e.m_problems.failure_entries, 1);
+  }
+}
+
+TEST_F(ProcessFolderTest, LinksAndSpecialFilesKeepTheirTextButGetNewNames) {
+  tree.Write("target/old.txt", "old");
+  ASSERT_EQ(symlink("target", P("old-dir-link").c_str()), 0);
+  ASSERT_EQ(symlink("target/old.txt", P("old-file-link").c_str()), 0);
+  ASSERT_EQ(mkfifo(P("old-fifo").c_str(), 0600), 0);
+  engine.m_bSubFolders = 0;
+  Run();
+  EXPECT_EQ(tree.Snapshot(),
+            (Snapshot{{"new-dir-link", "-> target"},
+                      {"new-file-link", "-> target/old.txt"},
+                      {"new-fifo", "<special>"},
+                      {"target", "<dir>"},
+                      {"target/old.txt", "old"}}));
+  EXPECT_EQ(Entries("old-file-link"),
+            ChangeList{"Changed File Name to: new-file-link"});
+  EXPECT_FALSE(engine.m_problems.any());
+}
+
+TEST_F(ProcessFolderTest, BinaryFilesKeepTheirTextButGetNewNames) {
+  const std::string binary("old\0old", 7);
+  tree.Write("old.bin", binary);
+  tree.Write("eof.txt", "old\x1A");
+  Run();
+  EXPECT_EQ(tree.Snapshot(),
+            (Snapshot{{"new.bin", binary}, {"eof.txt", "old\x1A"}}));
+  EXPECT_EQ(Entries("old.bin"), ChangeList{"Changed File Name to: new.bin"});
+  EXPECT_EQ(Entries("eof.txt"), ChangeList{});
+}
+
+TEST_F(ProcessFolderTest, UnchangedFilesAreOnlyRead) {
+  tree.Write("same.txt", "nothing\n");
+  struct stat before, after;
+  ASSERT_EQ(stat(P("same.txt").c_str(), &before), 0);
+  ASSERT_EQ(chmod(P("").c_str(), 0555), 0);  // a write would be noticed
+  Run();
+  ASSERT_EQ(chmod(P("").c_str(), 0755), 0);
+  ASSERT_EQ(stat(P("same.txt").c_str(), &after), 0);
+  EXPECT_EQ(before.st_ino, after.st_ino);
+  EXPECT_EQ(before.st_mtim.tv_nsec, after.st_mtim.tv_nsec);
+  EXPECT_EQ(tree.Snapshot(), (Snapshot{{"same.txt", "nothing\n"}}));
+}
+
+TEST_F(ProcessFolderTest, RewriteKeepsModeAndSparesAFileOfTheTemporaryName) {
+  tree.Write("a.txt", "old");
+  tree.Write("a.txt.tmp", "precious");
+  ASSERT_EQ(chmod(P("a.txt").c_str(), 0640), 0);
+  tree.Write("ro.txt", "old");
+  ASSERT_EQ(chmod(P("ro.txt").c_str(), 0444), 0);
+  engine.m_bChangeFileNames = 0;
+  Run();
+  EXPECT_EQ(tree.Snapshot(), (Snapshot{{"a.txt", "new"},
+                                       {"a.txt.tmp", "precious"},
+                                       {"ro.txt", "new"}}));
+  struct stat st;
+  ASSERT_EQ(stat(P("a.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  ASSERT_EQ(stat(P("ro.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0444u);
+}
+
+TEST_F(ProcessFolderTest, ASecondRunReplacesListsAndKeepsOtherPaths) {
+  tree.Write("old.txt", "old");
+  tree.Write("b.txt", "old");
+  Run();
+  engine.files.clear();
+  engine.m_strFind = "zzz";
+  Run();
+  EXPECT_TRUE(engine.files.empty());
+  EXPECT_EQ(Entries("b.txt"), ChangeList{});  // replaced by an empty list
+  EXPECT_EQ(Entries("old.txt"),                // not met again: kept
+            (ChangeList{"Line 1: new", "Changed File Name to: new.txt"}));
+  EXPECT_EQ(Entries("new.txt"), ChangeList{});
+}
+
+TEST_F(ProcessFolderTest, LookUpOfAnUnknownPathAddsAnEmptyList) {
+  EXPECT_EQ(engine.m_changeLog.LookUp("/nowhere"), ChangeList{});
+  EXPECT_EQ(engine.m_changeLog.size(), 1u);
+}
+
+TEST_F(ProcessFolderTest, AFolderThatCannotBeListedIsReportedOnStandardOutput) {
+  ::testing::internal::CaptureStdout();
+  engine.ProcessFolder(P("missing"));
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+            "Error get the next file\n");
+  EXPECT_EQ(engine.m_problems.unlisted_folders, 1);
+  EXPECT_EQ(engine.m_changeLog.size(), 0u);
+  ASSERT_EQ(engine.problems.size(), 1u);
+  EXPECT_NE(engine.problems[0].find("No such file or directory"),
+            std::string::npos);
+}
+
+TEST_F(ProcessFolderTest, AnEmptyFolderAndAnEmptyBaseDoNothing) {
+  ::testing::internal::CaptureStdout();
+  Run();
+  engine.ProcessFolder("");
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(engine.m_changeLog.size(), 0u);
+  EXPECT_FALSE(engine.m_problems.any());
+}
+
+TEST_F(ProcessFolderTest, TheBaseFolderMayBeALinkButNoLinkBelowIsFollowed) {
+  TempFolder outside;
+  outside.Write("old.txt", "old");
+  tree.Write("real/old.txt", "old");
+  ASSERT_EQ(symlink(outside.path().c_str(), P("real/out").c_str()), 0);
+  ASSERT_EQ(symlink("real", P("base-link").c_str()), 0);
+  engine.m_bChangeFileNames = 0;
+  engine.ProcessFolder(P("base-link"));
+  EXPECT_EQ(tree.Read("real/old.txt"), "new");
+  EXPECT_EQ(outside.Read("old.txt"), "old");
+  EXPECT_EQ(engine.files, std::vector<std::string>{P("base-link/old.txt")});
+}
+
+TEST_F(ProcessFolderTest, DryRunRecordsWhatARunWouldAndWritesNothing) {
+  tree.Write("old.txt", "a\nold\n");
+  tree.Write("sub/old.txt", "old");
+  tree.Write("sub/new.txt", "in the way");
+  Snapshot before = tree.Snapshot();
+  engine.m_bDryRun = 1;
+  Run();
+  EXPECT_EQ(tree.Snapshot(), before);
+  EXPECT_EQ(Entries("old.txt"),
+            (ChangeList{"Line 2: new", "Changed File Name to: new.txt"}));
+  EXPECT_EQ(Entries("sub/old.txt"),
+            (ChangeList{"Line 1: new",
+                        "Failed to change File Name to: new.txt (File exists)"}));
+}
+
+}  // namespace
+}  // namespace vs::test
