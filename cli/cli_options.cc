@@ -1,0 +1,205 @@
+#include "cli/cli_options.h"
+
+#include <getopt.h>
+
+#include <climits>
+#include <cstring>
+
+namespace vs {
+
+const char kUsage[] =
+    "Usage: vellumshaper-cli [OPTION]... BASE_DIR\n"
+    "Replaces the find text in the files under BASE_DIR and in their names,\n"
+    "then lists every file that changed, each change on a line below it\n"
+    "after a TAB.\n"
+    "\n"
+    "Options:\n"
+    "  -f, --find=TEXT      the text to find (default: empty, which changes\n"
+    "                       nothing)\n"
+    "  -r, --replace=TEXT   the text to put in its place (default: empty)\n"
+    "      --no-subfolders  leave the subfolders of BASE_DIR alone\n"
+    "      --no-names       leave file names alone\n"
+    "      --no-text        leave the text in the files alone\n"
+    "  -n, --dry-run        list what would change, but change nothing\n"
+    "      --code-page=N    match characters of code page N (default: the\n"
+    "                       locale's)\n"
+    "  -h, --help           print this help and exit\n"
+    "  -V, --version        print the version and exit\n"
+    "\n"
+    "Exit status: 0 when nothing failed, 1 when a folder, a file or a change\n"
+    "failed, 2 for a bad command line.\n";
+
+namespace {
+
+// Values of the options that have no short form.
+enum LongOnlyOption {
+  kNoSubFolders = 256,
+  kNoNames,
+  kNoText,
+  kCodePage,
+};
+
+const option kOptions[] = {
+    {"find", required_argument, nullptr, 'f'},
+    {"replace", required_argument, nullptr, 'r'},
+    {"no-subfolders", no_argument, nullptr, kNoSubFolders},
+    {"no-names", no_argument, nullptr, kNoNames},
+    {"no-text", no_argument, nullptr, kNoText},
+    {"dry-run", no_argument, nullptr, 'n'},
+    {"code-page", required_argument, nullptr, kCodePage},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0},
+};
+
+// The leading ':' makes getopt_long return ':' for a missing argument and
+// keeps it from printing anything itself.
+constexpr char kShortOptions[] = ":f:r:nhV";
+
+const option* FindOption(int value) {
+  for (const option* o = kOptions; o->name; ++o) {
+    if (o->val == value) return o;
+  }
+  return nullptr;
+}
+
+// How many long options start with `prefix`; getopt_long takes any
+// unambiguous abbreviation.
+int CountLongMatches(const std::string& prefix) {
+  int count = 0;
+  for (const option* o = kOptions; o->name; ++o) {
+    if (std::strncmp(o->name, prefix.c_str(), prefix.size()) == 0) ++count;
+  }
+  return count;
+}
+
+// `typed` is the argument that held the option, as given.
+std::string OptionName(int value, const std::string& typed) {
+  const option* o = FindOption(value);
+  if (typed.compare(0, 2, "--") == 0 || value > UCHAR_MAX || !o) {
+    return std::string("--") + (o ? o->name : "?");
+  }
+  return std::string("-") + static_cast<char>(value);
+}
+
+// Puts into words what getopt_long rejected: `result` is ':' or '?',
+// `typed` the argument it stopped at.
+std::string DescribeRejected(int result, const std::string& typed) {
+  if (result == ':') {
+    return "option '" + OptionName(optopt, typed) + "' requires an argument";
+  }
+  if (optopt != 0 && FindOption(optopt)) {
+    return "option '" + OptionName(optopt, typed) +
+           "' doesn't allow an argument";
+  }
+  if (optopt != 0) {
+    return std::string("unknown option '-") + static_cast<char>(optopt) + "'";
+  }
+  std::string name = typed.substr(0, typed.find('='));
+  if (name.size() > 2 && CountLongMatches(name.substr(2)) > 1) {
+    return "ambiguous option '" + name + "'";
+  }
+  return "unknown option '" + name + "'";
+}
+
+// A positive decimal number that fits an int, digits only.
+std::optional<int> ParsePositive(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  long long value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+    if (value > INT_MAX) return std::nullopt;
+  }
+  if (value == 0) return std::nullopt;
+  return static_cast<int>(value);
+}
+
+ParseResult UsageError(std::string message) {
+  ParseResult result;
+  result.action = ParseResult::Action::kUsageError;
+  result.error = std::move(message);
+  return result;
+}
+
+// Applies the option that getopt_long returned as `c` with `argument`.
+// Returns true when parsing goes on; false when `result` is final.
+bool ApplyOption(int c, const char* argument, ParseResult* result) {
+  CliOptions& options = result->options;
+  switch (c) {
+    case 'f':
+      options.find = argument;
+      return true;
+    case 'r':
+      options.replace = argument;
+      return true;
+    case kNoSubFolders:
+      options.sub_folders = false;
+      return true;
+    case kNoNames:
+      options.change_names = false;
+      return true;
+    case kNoText:
+      options.change_text = false;
+      return true;
+    case 'n':
+      options.dry_run = true;
+      return true;
+    case kCodePage:
+      options.code_page = ParsePositive(argument);
+      if (options.code_page) return true;
+      *result = UsageError(std::string("invalid code page '") + argument +
+                           "': expected a positive decimal number");
+      return false;
+    case 'h':
+      result->action = ParseResult::Action::kHelp;
+      return false;
+    case 'V':
+      result->action = ParseResult::Action::kVersion;
+      return false;
+  }
+  return false;
+}
+
+// Checks the operands left after the options: exactly one, not empty.
+void TakeBaseDir(const std::vector<char*>& operands, ParseResult* result) {
+  if (operands.empty()) {
+    *result = UsageError("missing BASE_DIR");
+  } else if (operands.size() > 1) {
+    *result = UsageError(std::string("unexpected argument '") + operands[1] +
+                         "': only one BASE_DIR may be given");
+  } else if (*operands[0] == '\0') {
+    *result = UsageError("BASE_DIR is empty");
+  } else {
+    result->options.base_dir = operands[0];
+  }
+}
+
+}  // namespace
+
+ParseResult ParseCommandLine(const std::vector<std::string>& args) {
+  // getopt_long reorders the pointers, so it gets its own copy.
+  std::vector<std::string> storage(args);
+  std::vector<char*> argv;
+  for (std::string& arg : storage) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  const int argc = static_cast<int>(storage.size());
+
+  ParseResult result;
+  optind = 0;  // GNU getopt: forget every earlier parse, mid-cluster too
+  opterr = 0;
+  int c;
+  while ((c = getopt_long(argc, argv.data(), kShortOptions, kOptions,
+                          nullptr)) != -1) {
+    if (c == '?' || c == ':') {
+      return UsageError(DescribeRejected(c, argv[optind - 1]));
+    }
+    if (!ApplyOption(c, optarg, &result)) return result;
+  }
+  std::vector<char*> operands;
+  for (int i = optind; i < argc; ++i) operands.push_back(argv[i]);
+  TakeBaseDir(operands, &result);
+  return result;
+}
+
+}  // namespace vs

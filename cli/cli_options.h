@@ -1,0 +1,42 @@
+// The command line of vellumshaper-cli, parsed into run settings. Parsing
+// does no I/O: it returns what to do, and the caller prints.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vs {
+
+inline constexpr char kProgramName[] = "vellumshaper-cli";
+inline constexpr char kProgramVersion[] = "1.0.0.1";
+
+// The help text, ending with a newline.
+extern const char kUsage[];
+
+// The settings of one run, as the command line gives them.
+struct CliOptions {
+  std::string find;  // empty: the run changes nothing
+  std::string replace;
+  bool sub_folders = true;
+  bool change_names = true;
+  bool change_text = true;
+  bool dry_run = false;
+  // Unset: the code page of the locale, learnt when the run starts.
+  std::optional<int> code_page;
+  std::string base_dir;  // never empty after a successful parse
+};
+
+struct ParseResult {
+  enum class Action { kRun, kHelp, kVersion, kUsageError };
+  Action action = Action::kRun;
+  CliOptions options;  // meaningful for kRun only
+  std::string error;   // for kUsageError: one line, no program name
+};
+
+// Parses `args`, where args[0] is the program's name. Options may come
+// before or after BASE_DIR; "--" ends them. The first --help or --version
+// wins over anything after it. May be called any number of times.
+ParseResult ParseCommandLine(const std::vector<std::string>& args);
+
+}  // namespace vs

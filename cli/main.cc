@@ -1,0 +1,17 @@
+// vellumshaper-cli: batch find-and-replace over a folder tree.
+#include <clocale>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/cli_run.h"
+
+int main(int argc, char** argv) {
+  // The default code page comes from the user's locale.
+  std::setlocale(LC_ALL, "");
+  // A long listing prints faster through the stream's own buffer; the run
+  // flushes stdio before it lists, so the engine's lines keep their place.
+  std::ios::sync_with_stdio(false);
+  std::vector<std::string> args(argv, argv + argc);
+  return vs::CliMain(args, std::cout, std::cerr);
+}

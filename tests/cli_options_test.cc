@@ -1,0 +1,174 @@
+#include "cli/cli_options.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace vs {
+namespace {
+
+using Action = ParseResult::Action;
+using Args = std::vector<std::string>;
+
+ParseResult Parse(Args args) {
+  args.insert(args.begin(), "vellumshaper-cli");
+  return ParseCommandLine(args);
+}
+
+void ExpectSameOptions(const CliOptions& want, const CliOptions& got) {
+  EXPECT_EQ(want.find, got.find);
+  EXPECT_EQ(want.replace, got.replace);
+  EXPECT_EQ(want.sub_folders, got.sub_folders);
+  EXPECT_EQ(want.change_names, got.change_names);
+  EXPECT_EQ(want.change_text, got.change_text);
+  EXPECT_EQ(want.dry_run, got.dry_run);
+  EXPECT_EQ(want.code_page, got.code_page);
+  EXPECT_EQ(want.base_dir, got.base_dir);
+}
+
+struct RunCase {
+  Args args;
+  // Turns the defaults, with BASE_DIR "dir", into the expected options.
+  std::function<void(CliOptions&)> expect;
+};
+
+TEST(ParseCommandLineTest, RunSettings) {
+  const RunCase cases[] = {
+      {{"dir"}, [](CliOptions&) {}},
+      {{"-f", "foo", "-r", "bar", "dir"},
+       [](CliOptions& o) { o.find = "foo", o.replace = "bar"; }},
+      {{"--find", "foo", "--replace", "bar", "dir"},
+       [](CliOptions& o) { o.find = "foo", o.replace = "bar"; }},
+      {{"--find=foo", "--replace=a=b", "dir"},
+       [](CliOptions& o) { o.find = "foo", o.replace = "a=b"; }},
+      // Attached short arguments, and an argument that looks like an
+      // option is still the argument.
+      {{"-ffoo", "-r", "-n", "dir"},
+       [](CliOptions& o) { o.find = "foo", o.replace = "-n"; }},
+      // An empty replacement deletes; an empty find is allowed too.
+      {{"--find=", "--replace=", "dir"}, [](CliOptions&) {}},
+      {{"--find", "a b\tc", "dir"}, [](CliOptions& o) { o.find = "a b\tc"; }},
+      {{"--no-subfolders", "dir"},
+       [](CliOptions& o) { o.sub_folders = false; }},
+      {{"--no-names", "dir"}, [](CliOptions& o) { o.change_names = false; }},
+      {{"--no-text", "dir"}, [](CliOptions& o) { o.change_text = false; }},
+      {{"--dry-run", "dir"}, [](CliOptions& o) { o.dry_run = true; }},
+      {{"-n", "dir"}, [](CliOptions& o) { o.dry_run = true; }},
+      // A cluster of short options ending in one that takes an argument.
+      {{"-nf", "foo", "dir"},
+       [](CliOptions& o) { o.dry_run = true, o.find = "foo"; }},
+      {{"--code-page", "932", "dir"}, [](CliOptions& o) { o.code_page = 932; }},
+      {{"--code-page=65001", "dir"},
+       [](CliOptions& o) { o.code_page = 65001; }},
+      {{"--code-page=007", "dir"}, [](CliOptions& o) { o.code_page = 7; }},
+      {{"--code-page=2147483647", "dir"},
+       [](CliOptions& o) { o.code_page = 2147483647; }},
+      // The last of a repeated option wins.
+      {{"-f", "a", "--find", "b", "dir"}, [](CliOptions& o) { o.find = "b"; }},
+      // Unambiguous abbreviations of long options.
+      {{"--dry", "--no-t", "dir"},
+       [](CliOptions& o) { o.dry_run = true, o.change_text = false; }},
+      // Options after BASE_DIR.
+      {{"dir", "--no-names", "-f", "x"},
+       [](CliOptions& o) { o.change_names = false, o.find = "x"; }},
+      // "--" ends the options, so BASE_DIR may look like one.
+      {{"--", "-dir"}, [](CliOptions& o) { o.base_dir = "-dir"; }},
+      {{"-n", "--", "--help"},
+       [](CliOptions& o) { o.dry_run = true, o.base_dir = "--help"; }},
+      {{"-"}, [](CliOptions& o) { o.base_dir = "-"; }},
+      {{"/tmp/a b/"}, [](CliOptions& o) { o.base_dir = "/tmp/a b/"; }},
+  };
+  for (const RunCase& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    ParseResult result = Parse(c.args);
+    ASSERT_EQ(Action::kRun, result.action) << result.error;
+    CliOptions want;
+    want.base_dir = "dir";
+    c.expect(want);
+    ExpectSameOptions(want, result.options);
+  }
+}
+
+TEST(ParseCommandLineTest, DefaultsMatchAPlainRun) {
+  CliOptions options = Parse({"dir"}).options;
+  EXPECT_EQ("", options.find);
+  EXPECT_EQ("", options.replace);
+  EXPECT_TRUE(options.sub_folders);
+  EXPECT_TRUE(options.change_names);
+  EXPECT_TRUE(options.change_text);
+  EXPECT_FALSE(options.dry_run);
+  EXPECT_FALSE(options.code_page.has_value());
+}
+
+TEST(ParseCommandLineTest, HelpAndVersion) {
+  const std::pair<Args, Action> cases[] = {
+      {{"--help"}, Action::kHelp},
+      {{"-h"}, Action::kHelp},
+      {{"--version"}, Action::kVersion},
+      {{"-V"}, Action::kVersion},
+      // No BASE_DIR is needed, and whatever follows is not looked at.
+      {{"-f", "x", "--help", "--bogus"}, Action::kHelp},
+      {{"a", "b", "-V", "--code-page=0"}, Action::kVersion},
+      {{"-Vh"}, Action::kVersion},
+  };
+  for (const auto& [args, action] : cases) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    EXPECT_EQ(action, Parse(args).action);
+  }
+}
+
+TEST(ParseCommandLineTest, UsageErrors) {
+  const std::pair<Args, std::string> cases[] = {
+      {{}, "missing BASE_DIR"},
+      {{"-n"}, "missing BASE_DIR"},
+      {{"--", "-f", "x"}, "unexpected argument 'x': only one BASE_DIR"},
+      {{"a", "b"}, "unexpected argument 'b': only one BASE_DIR"},
+      {{""}, "BASE_DIR is empty"},
+      {{"--bogus", "dir"}, "unknown option '--bogus'"},
+      {{"--bogus=1", "dir"}, "unknown option '--bogus'"},
+      {{"-x", "dir"}, "unknown option '-x'"},
+      {{"-nx", "dir"}, "unknown option '-x'"},
+      {{"--no", "dir"}, "ambiguous option '--no'"},
+      {{"dir", "-f"}, "option '-f' requires an argument"},
+      {{"dir", "-nr"}, "option '-r' requires an argument"},
+      {{"dir", "--find"}, "option '--find' requires an argument"},
+      {{"dir", "--repl"}, "option '--replace' requires an argument"},
+      {{"dir", "--code-page"}, "option '--code-page' requires an argument"},
+      {{"--dry-run=yes", "dir"},
+       "option '--dry-run' doesn't allow an argument"},
+      {{"--no-text=1", "dir"}, "option '--no-text' doesn't allow an argument"},
+      {{"--help=1"}, "option '--help' doesn't allow an argument"},
+      {{"--code-page=", "dir"}, "invalid code page ''"},
+      {{"--code-page=0", "dir"}, "invalid code page '0'"},
+      {{"--code-page", "-5", "dir"}, "invalid code page '-5'"},
+      {{"--code-page=+5", "dir"}, "invalid code page '+5'"},
+      {{"--code-page= 5", "dir"}, "invalid code page ' 5'"},
+      {{"--code-page=5x", "dir"}, "invalid code page '5x'"},
+      {{"--code-page=0x3a4", "dir"}, "invalid code page '0x3a4'"},
+      {{"--code-page=2147483648", "dir"}, "invalid code page '2147483648'"},
+      {{"--code-page=99999999999999999999", "dir"}, "invalid code page"},
+  };
+  for (const auto& [args, message] : cases) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    ParseResult result = Parse(args);
+    EXPECT_EQ(Action::kUsageError, result.action);
+    EXPECT_EQ(0u, result.error.find(message)) << result.error;
+    EXPECT_EQ(std::string::npos, result.error.find('\n')) << result.error;
+  }
+}
+
+// getopt_long keeps its place in a cluster of short options between calls;
+// a parse that stopped inside one must not leak into the next.
+TEST(ParseCommandLineTest, ParsesAfreshAfterStoppingMidCluster) {
+  ASSERT_EQ(Action::kUsageError, Parse({"-xn", "dir"}).action);
+  ASSERT_EQ(Action::kHelp, Parse({"-hn", "dir"}).action);
+  ParseResult result = Parse({"other"});
+  ASSERT_EQ(Action::kRun, result.action) << result.error;
+  EXPECT_FALSE(result.options.dry_run);
+  EXPECT_EQ("other", result.options.base_dir);
+}
+
+}  // namespace
+}  // namespace vs

@@ -1,0 +1,355 @@
+// Runs the real vellumshaper-cli binary on trees in a scratch folder and
+// checks what it prints, its exit status and what it leaves on disk.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tests/temp_folder.h"
+
+namespace vs {
+namespace {
+
+using Args = std::vector<std::string>;
+using Tree = std::map<std::string, std::string>;
+
+struct Outcome {
+  std::string out;
+  std::string err;
+  int status = -1;  // the exit status; -1 when killed by a signal
+};
+
+std::string ReadBack(std::FILE* file) {
+  std::string text;
+  std::rewind(file);
+  char buffer[4096];
+  std::size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+    text.append(buffer, got);
+  }
+  std::fclose(file);
+  return text;
+}
+
+// Runs the binary with `args` after its name, in the folder `cwd` if given,
+// with standard output and standard error caught apart.
+Outcome RunProgram(const Args& args, const std::string& cwd = "") {
+  std::vector<std::string> storage = {VS_CLI_PATH};
+  storage.insert(storage.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& arg : storage) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  if (!out || !err) throw std::runtime_error("tmpfile failed");
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (dup2(fileno(out), STDOUT_FILENO) < 0 ||
+        dup2(fileno(err), STDERR_FILENO) < 0 ||
+        (!cwd.empty() && chdir(cwd.c_str()) != 0)) {
+      _exit(126);
+    }
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  Outcome outcome;
+  int wait_status = 0;
+  if (pid > 0 && waitpid(pid, &wait_status, 0) == pid &&
+      WIFEXITED(wait_status)) {
+    outcome.status = WEXITSTATUS(wait_status);
+  }
+  outcome.out = ReadBack(out);
+  outcome.err = ReadBack(err);
+  return outcome;
+}
+
+// The expected listing: a line starting with a TAB is an entry, any other
+// line a path relative to `base`.
+std::string Listing(const std::string& base, const Args& lines) {
+  std::string text;
+  for (const std::string& line : lines) {
+    text += (line[0] == '\t' ? line : base + "/" + line) + "\n";
+  }
+  return text;
+}
+
+// Nested folders whose full path grows past PATH_MAX, so that listing the
+// deepest ones by path fails even for root. Made and removed through
+// folder descriptors, which have no such limit.
+class TooDeepFolders {
+ public:
+  explicit TooDeepFolders(const std::string& parent) : m_parent(parent) {
+    int fd = open(parent.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int i = 0; i < kDepth && fd >= 0; ++i) {
+      mkdirat(fd, m_name.c_str(), 0755);
+      int next = openat(fd, m_name.c_str(), O_RDONLY | O_DIRECTORY);
+      close(fd);
+      fd = next;
+    }
+    if (fd < 0) throw std::runtime_error("cannot make the deep folders");
+    close(fd);
+  }
+  ~TooDeepFolders() {
+    std::vector<int> fds = {open(m_parent.c_str(), O_RDONLY | O_DIRECTORY)};
+    for (int i = 1; i < kDepth; ++i) {
+      fds.push_back(openat(fds.back(), m_name.c_str(), O_RDONLY | O_DIRECTORY));
+    }
+    for (int i = kDepth - 1; i >= 0; --i) {
+      unlinkat(fds[i], m_name.c_str(), AT_REMOVEDIR);
+      close(fds[i]);
+    }
+  }
+
+ private:
+  static constexpr int kDepth = 20;  // 20 * 251 bytes > PATH_MAX (4096)
+  std::string m_parent;
+  std::string m_name = std::string(250, 'd');
+};
+
+class CliTest : public testing::Test {
+ protected:
+  Outcome Run(const Args& args) { return RunProgram(args); }
+
+  // Text and name changes spread over three levels. The paths sort
+  // differently as bytes than by letter or in walk order ("s.txt" before
+  // "s/..."), and one name starts with a byte above 0x7f.
+  void MakeMixedTree() {
+    tree_.Write("a.txt", "one foo\ntwo\nfoo foo\n");
+    tree_.Write("B.txt", "foo");
+    tree_.Write("s.txt", "foo\n");
+    tree_.Write("same.txt", "no match\n");
+    tree_.Write("s/foo.txt", "x\nfoo\n");
+    tree_.Write("s/t/foo", "");
+    tree_.Write("\xc3\xa9.txt", "foo\n");
+  }
+  std::string MixedTreeListing() const {
+    return Listing(tree_.path(), {
+                                     "B.txt",
+                                     "\tLine 1: bar",
+                                     "a.txt",
+                                     "\tLine 1: one bar",
+                                     "\tLine 3: bar bar",
+                                     "s.txt",
+                                     "\tLine 1: bar",
+                                     "s/foo.txt",
+                                     "\tLine 2: bar",
+                                     "\tChanged File Name to: bar.txt",
+                                     "s/t/foo",
+                                     "\tChanged File Name to: bar",
+                                     "\xc3\xa9.txt",
+                                     "\tLine 1: bar",
+                                 });
+  }
+
+  test::TempFolder tree_;
+};
+
+TEST_F(CliTest, ListsChangedFilesInByteOrderAndRewritesThem) {
+  MakeMixedTree();
+  Outcome run = Run({"--find", "foo", "--replace", "bar", tree_.path()});
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ(MixedTreeListing(), run.out);
+  EXPECT_EQ("", run.err);
+  const Tree want = {
+      {"B.txt", "bar"},
+      {"a.txt", "one bar\ntwo\nbar bar\n"},
+      {"s", "<dir>"},
+      {"s.txt", "bar\n"},
+      {"same.txt", "no match\n"},
+      {"s/bar.txt", "x\nbar\n"},
+      {"s/t", "<dir>"},
+      {"s/t/bar", ""},
+      {"\xc3\xa9.txt", "bar\n"},
+  };
+  EXPECT_EQ(want, tree_.Snapshot());
+}
+
+TEST_F(CliTest, DryRunListsTheSameAndWritesNothing) {
+  MakeMixedTree();
+  const Tree before = tree_.Snapshot();
+  for (const char* flag : {"--dry-run", "-n"}) {
+    Outcome run = Run({flag, "-f", "foo", "-r", "bar", tree_.path()});
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_EQ(MixedTreeListing(), run.out);
+    EXPECT_EQ(before, tree_.Snapshot());
+  }
+}
+
+TEST(CliSwitchesTest, EachSwitchTurnsOffItsPart) {
+  struct Case {
+    Args flags;
+    Args listing;
+    Tree after;
+  };
+  const Case cases[] = {
+      {{"--no-text"},
+       {"foo.txt", "\tChanged File Name to: bar.txt", "s/foo.txt",
+        "\tChanged File Name to: bar.txt"},
+       {{"bar.txt", "none\n"},
+        {"s", "<dir>"},
+        {"s/bar.txt", "foo\n"},
+        {"top.txt", "foo\n"}}},
+      {{"--no-names"},
+       {"s/foo.txt", "\tLine 1: bar", "top.txt", "\tLine 1: bar"},
+       {{"foo.txt", "none\n"},
+        {"s", "<dir>"},
+        {"s/foo.txt", "bar\n"},
+        {"top.txt", "bar\n"}}},
+      {{"--no-subfolders"},
+       {"foo.txt", "\tChanged File Name to: bar.txt", "top.txt",
+        "\tLine 1: bar"},
+       {{"bar.txt", "none\n"},
+        {"s", "<dir>"},
+        {"s/foo.txt", "foo\n"},
+        {"top.txt", "bar\n"}}},
+      {{"--no-text", "--no-names"},
+       {},
+       {{"foo.txt", "none\n"},
+        {"s", "<dir>"},
+        {"s/foo.txt", "foo\n"},
+        {"top.txt", "foo\n"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.flags));
+    test::TempFolder tree;
+    tree.Write("top.txt", "foo\n");
+    tree.Write("foo.txt", "none\n");
+    tree.Write("s/foo.txt", "foo\n");
+    Args args = c.flags;
+    args.insert(args.end(), {"-f", "foo", "-r", "bar", tree.path()});
+    Outcome run = RunProgram(args);
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_EQ(Listing(tree.path(), c.listing), run.out);
+    EXPECT_EQ(c.after, tree.Snapshot());
+  }
+}
+
+TEST_F(CliTest, EmptyFindChangesNothing) {
+  MakeMixedTree();
+  const Tree before = tree_.Snapshot();
+  for (const Args& args : {Args{tree_.path()}, Args{"-r", "x", tree_.path()},
+                           Args{"--find=", "-r", "x", tree_.path()}}) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    Outcome run = Run(args);
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_EQ("", run.out);
+    EXPECT_EQ("", run.err);
+  }
+  EXPECT_EQ(before, tree_.Snapshot());
+}
+
+TEST_F(CliTest, MissingBaseDirFailsWithTheWalkersLine) {
+  const std::string missing = tree_.Path("missing");
+  Outcome run = Run({"-f", "foo", missing});
+  EXPECT_EQ(1, run.status);
+  EXPECT_EQ("Error get the next file\n", run.out);
+  EXPECT_EQ(0u, run.err.find("vellumshaper-cli: ")) << run.err;
+  EXPECT_NE(std::string::npos, run.err.find(missing)) << run.err;
+  EXPECT_EQ(run.err.size() - 1, run.err.find('\n')) << run.err;
+}
+
+// The walker's line is written through stdio while the walk runs; it must
+// stay ahead of the listing, which is written once the walk is over.
+TEST_F(CliTest, UnlistableFolderLineComesBeforeTheListing) {
+  tree_.Write("a.txt", "foo\n");
+  TooDeepFolders deep(tree_.path());
+  Outcome run = Run({"-f", "foo", "-r", "bar", tree_.path()});
+  EXPECT_EQ(1, run.status);
+  EXPECT_EQ("Error get the next file\n" +
+                Listing(tree_.path(), {"a.txt", "\tLine 1: bar"}),
+            run.out);
+  EXPECT_EQ(0u, run.err.find("vellumshaper-cli: cannot list ")) << run.err;
+}
+
+TEST_F(CliTest, RefusedRenameIsListedAndFails) {
+  tree_.Write("foo.txt", "x\n");
+  tree_.Write("bar.txt", "y\n");
+  const Tree before = tree_.Snapshot();
+  Outcome run = Run({"-f", "foo", "-r", "bar", tree_.path()});
+  EXPECT_EQ(1, run.status);
+  EXPECT_EQ(0u, run.out.find(Listing(tree_.path(), {"foo.txt"}) +
+                             "\tFailed to change File Name to: bar.txt ("))
+      << run.out;
+  EXPECT_EQ(before, tree_.Snapshot());
+}
+
+TEST_F(CliTest, FollowsABaseDirThatIsALink) {
+  tree_.Write("real/foo.txt", "foo\n");
+  ASSERT_EQ(0, symlink("real", tree_.Path("link").c_str()));
+  Outcome run = Run({"-f", "foo", "-r", "bar", tree_.Path("link")});
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ(Listing(tree_.Path("link"), {"foo.txt", "\tLine 1: bar",
+                                         "\tChanged File Name to: bar.txt"}),
+            run.out);
+  const Tree want = {
+      {"link", "-> real"}, {"real", "<dir>"}, {"real/bar.txt", "bar\n"}};
+  EXPECT_EQ(want, tree_.Snapshot());
+}
+
+// "--" lets BASE_DIR start with a dash; a relative BASE_DIR is printed as
+// given.
+TEST_F(CliTest, BaseDirAfterDoubleDash) {
+  tree_.Write("-d/x.txt", "foo\n");
+  Outcome run =
+      RunProgram({"-f", "foo", "-r", "bar", "--", "-d"}, tree_.path());
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ("-d/x.txt\n\tLine 1: bar\n", run.out);
+}
+
+TEST_F(CliTest, UsageErrorsRunNothing) {
+  tree_.Write("foo.txt", "foo\n");
+  const Tree before = tree_.Snapshot();
+  const std::string base = tree_.path();
+  const Args cases[] = {
+      {"--bogus", base},       {base, "-f"},          {}, {base, base}, {""},
+      {"--code-page=0", base}, {"--dry-run=1", base},
+  };
+  for (Args args : cases) {
+    args.insert(args.begin(), {"-f", "foo", "-r", "bar"});
+    SCOPED_TRACE(testing::PrintToString(args));
+    Outcome run = Run(args);
+    EXPECT_EQ(2, run.status);
+    EXPECT_EQ("", run.out);
+    EXPECT_EQ(0u, run.err.find("vellumshaper-cli: error: ")) << run.err;
+    // One message line, then the hint.
+    const std::string hint = "\nTry 'vellumshaper-cli --help'.\n";
+    ASSERT_GT(run.err.size(), hint.size());
+    EXPECT_EQ(run.err.size() - hint.size(), run.err.find('\n')) << run.err;
+    EXPECT_EQ(hint, run.err.substr(run.err.size() - hint.size()));
+  }
+  EXPECT_EQ(before, tree_.Snapshot());
+}
+
+TEST_F(CliTest, HelpAndVersionGoToStandardOutput) {
+  tree_.Write("foo.txt", "foo\n");
+  const Tree before = tree_.Snapshot();
+  const std::string version = "vellumshaper-cli 1.0.0.1\n";
+  const std::pair<Args, std::string> cases[] = {
+      {{"--help"}, "Usage: vellumshaper-cli "},
+      {{"-h", "-f", "foo", tree_.path()}, "Usage: vellumshaper-cli "},
+      {{"--version"}, version},
+      {{"-f", "foo", "-V", tree_.path()}, version},
+  };
+  for (const auto& [args, start] : cases) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    Outcome run = Run(args);
+    EXPECT_EQ(0, run.status);
+    EXPECT_EQ(0u, run.out.find(start)) << run.out;
+    if (start == version) {
+      EXPECT_EQ(version, run.out);
+    }
+    EXPECT_EQ("", run.err);
+  }
+  EXPECT_EQ(before, tree_.Snapshot());
+}
+
+}  // namespace
+}  // namespace vs
