@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/status.h"
@@ -27,12 +28,34 @@ struct FolderEntry {
   FileKind kind;
 };
 
-// What the rewrite copies from the old file to its replacement.
+// What the rewrite copies from the old file to its replacement, and what
+// tells one version of a file from another.
 struct FileInfo {
   mode_t mode = 0;  // permission bits only (07777)
   uid_t owner = 0;
   gid_t group = 0;
   std::uint64_t size = 0;
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::int64_t modified_ns = 0;  // content last changed
+  std::int64_t changed_ns = 0;   // content or attributes last changed
+};
+
+// Whether `a` and `b` describe the same file, unchanged in between.
+bool SameVersion(const FileInfo& a, const FileInfo& b);
+
+// An open folder. Every call on a file names it by its bare name inside
+// an open folder, so a folder that is moved or replaced by a link while
+// the run works in it can never lead the run somewhere else.
+class Folder {
+ public:
+  explicit Folder(std::string path) : m_path(std::move(path)) {}
+  virtual ~Folder() = default;
+  // The path it was opened by, for messages.
+  const std::string& path() const { return m_path; }
+
+ private:
+  std::string m_path;
 };
 
 // An open regular file, read from its start.
@@ -62,38 +85,50 @@ class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
+  // Opens the folder `path`, following a symbolic link only if
+  // `follow_link` is set.
+  virtual Status OpenFolder(const std::string& path, bool follow_link,
+                            std::unique_ptr<Folder>* folder) = 0;
+  // Opens the subfolder `name` of `parent`; a symbolic link is refused.
+  virtual Status OpenSubfolder(const Folder& parent, const std::string& name,
+                               std::unique_ptr<Folder>* folder) = 0;
+
   // Reads a folder's whole listing, "." and ".." left out, in the order
-  // the system gives. A symbolic link named `path` is refused unless
-  // `follow_link` is set. On a failure part-way `entries` holds what was
+  // the system gives. On a failure part-way `entries` holds what was
   // listed before it.
-  virtual Status ListFolder(const std::string& path, bool follow_link,
+  virtual Status ListFolder(const Folder& folder,
                             std::vector<FolderEntry>* entries) = 0;
 
   // Opens a regular file for reading without following a symbolic link
   // and without blocking on a FIFO; anything else gives kNotRegular.
-  virtual Status OpenForRead(const std::string& path,
+  virtual Status OpenForRead(const Folder& folder, const std::string& name,
                              std::unique_ptr<ReadableFile>* file,
                              FileInfo* info) = 0;
+
+  // What `name` is now, without following a symbolic link.
+  virtual Status Stat(const Folder& folder, const std::string& name,
+                      FileInfo* info) = 0;
 
   // Creates a new file that must not exist yet (not even as a dangling
   // link), with `like`'s permission bits, and its owner and group where
   // the process may set them. An existing name gives kExists.
-  virtual Status CreateExclusive(const std::string& path, const FileInfo& like,
+  virtual Status CreateExclusive(const Folder& folder, const std::string& name,
+                                 const FileInfo& like,
                                  std::unique_ptr<WritableFile>* file) = 0;
 
   // Moves `from` over `to` in one atomic step, replacing `to`.
-  virtual Status ReplaceWith(const std::string& from,
+  virtual Status ReplaceWith(const Folder& folder, const std::string& from,
                              const std::string& to) = 0;
 
   // Moves `from` to `to` only if nothing of the name `to` exists;
   // otherwise kExists and nothing changes.
-  virtual Status RenameNoReplace(const std::string& from,
+  virtual Status RenameNoReplace(const Folder& folder, const std::string& from,
                                  const std::string& to) = 0;
 
-  virtual Status Remove(const std::string& path) = 0;
+  virtual Status Remove(const Folder& folder, const std::string& name) = 0;
 
-  // Whether anything (a dangling link included) has the name `path`.
-  virtual bool Exists(const std::string& path) = 0;
+  // Whether anything (a dangling link included) has the name `name`.
+  virtual bool Exists(const Folder& folder, const std::string& name) = 0;
 };
 
 // The process's one POSIX file system.

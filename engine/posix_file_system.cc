@@ -2,6 +2,7 @@
 // errno becomes a Status through Status::FromErrno.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -104,12 +105,12 @@ bool CopyOwnership(int fd, const FileInfo& like) {
   return owner_set && group_set;
 }
 
-int RenameAt2NoReplace(const char* from, const char* to) {
+int RenameAt2NoReplace(int folder_fd, const char* from, const char* to) {
 #if defined(RENAME_NOREPLACE)
-  return renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+  return renameat2(folder_fd, from, folder_fd, to, RENAME_NOREPLACE);
 #elif defined(SYS_renameat2)
   constexpr unsigned kNoReplace = 1;  // RENAME_NOREPLACE in <linux/fs.h>
-  return syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, kNoReplace);
+  return syscall(SYS_renameat2, folder_fd, from, folder_fd, to, kNoReplace);
 #else
   errno = ENOSYS;
   return -1;
@@ -130,27 +131,62 @@ bool LacksHardLinks(int error_number) {
 }
 
 // The last resort. Not atomic: a `to` created by someone else between
-// the lstat and the rename is overwritten.
-Status CheckThenRename(const char* from, const char* to) {
+// the look and the rename is overwritten.
+Status CheckThenRename(int folder_fd, const char* from, const char* to) {
   struct stat st;
-  if (lstat(to, &st) == 0) return Status::FromErrno(EEXIST);
+  if (fstatat(folder_fd, to, &st, AT_SYMLINK_NOFOLLOW) == 0)
+    return Status::FromErrno(EEXIST);
   if (errno != ENOENT) return LastError();
-  return rename(from, to) == 0 ? Status::Ok() : LastError();
+  return renameat(folder_fd, from, folder_fd, to) == 0 ? Status::Ok()
+                                                       : LastError();
 }
 
 // linkat() refuses any existing `to`, a dangling link included, and with
 // no flags it links a symbolic link `from` itself, not its target.
-Status LinkThenUnlink(const char* from, const char* to) {
-  if (linkat(AT_FDCWD, from, AT_FDCWD, to, 0) != 0) {
-    if (LacksHardLinks(errno)) return CheckThenRename(from, to);
+Status LinkThenUnlink(int folder_fd, const char* from, const char* to) {
+  if (linkat(folder_fd, from, folder_fd, to, 0) != 0) {
+    if (LacksHardLinks(errno)) return CheckThenRename(folder_fd, from, to);
     return LastError();
   }
-  if (unlink(from) != 0) {
+  if (unlinkat(folder_fd, from, 0) != 0) {
     Status status = LastError();
-    unlink(to);  // back to one name, as before the call
+    unlinkat(folder_fd, to, 0);  // back to one name, as before the call
     return status;
   }
   return Status::Ok();
+}
+
+std::int64_t Nanoseconds(const timespec& t) {
+  return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+void FillInfo(const struct stat& st, FileInfo* info) {
+  info->mode = st.st_mode & 07777;
+  info->owner = st.st_uid;
+  info->group = st.st_gid;
+  info->size = static_cast<std::uint64_t>(st.st_size);
+  info->device = st.st_dev;
+  info->inode = st.st_ino;
+  info->modified_ns = Nanoseconds(st.st_mtim);
+  info->changed_ns = Nanoseconds(st.st_ctim);
+}
+
+// A folder held open by its descriptor.
+class PosixFolder final : public Folder {
+ public:
+  PosixFolder(std::string path, int fd) : Folder(std::move(path)), fd_(fd) {}
+  ~PosixFolder() override { close(fd_); }
+  PosixFolder(const PosixFolder&) = delete;
+  PosixFolder& operator=(const PosixFolder&) = delete;
+
+  int fd() const { return fd_; }
+
+ private:
+  const int fd_;
+};
+
+int FdOf(const Folder& folder) {
+  return static_cast<const PosixFolder&>(folder).fd();
 }
 
 class PosixReadableFile final : public ReadableFile {
@@ -279,31 +315,62 @@ class PosixWritableFile final : public WritableFile {
 
 class PosixFileSystem final : public FileSystem {
  public:
-  Status ListFolder(const std::string& path, bool follow_link,
-                    std::vector<FolderEntry>* entries) override {
-    entries->clear();
-    int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-    if (!follow_link) flags |= O_NOFOLLOW;
-    ScopedFd fd(open(path.c_str(), flags));
-    if (fd.get() < 0) return LastError();
-    std::unique_ptr<DIR, FolderCloser> folder(fdopendir(fd.get()));
-    if (!folder) return LastError();
-    int folder_fd = fd.release();  // closedir() closes it from now on
-    for (;;) {
-      errno = 0;
-      const dirent* entry = readdir(folder.get());
-      if (entry == nullptr) return errno == 0 ? Status::Ok() : LastError();
-      if (IsDotOrDotDot(entry->d_name)) continue;
-      entries->push_back({entry->d_name, KindOfEntry(folder_fd, *entry)});
+  PosixFileSystem() {
+    // A walk holds one descriptor for each level of nesting, so allow as
+    // many as the system lets this process have.
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 &&
+        limit.rlim_cur < limit.rlim_max) {
+      limit.rlim_cur = limit.rlim_max;
+      setrlimit(RLIMIT_NOFILE, &limit);
     }
   }
 
-  Status OpenForRead(const std::string& path,
+  Status OpenFolder(const std::string& path, bool follow_link,
+                    std::unique_ptr<Folder>* folder) override {
+    int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    if (!follow_link) flags |= O_NOFOLLOW;
+    int fd = open(path.c_str(), flags);
+    if (fd < 0) return LastError();
+    folder->reset(new PosixFolder(path, fd));
+    return Status::Ok();
+  }
+
+  Status OpenSubfolder(const Folder& parent, const std::string& name,
+                       std::unique_ptr<Folder>* folder) override {
+    int fd = openat(FdOf(parent), name.c_str(),
+                    O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return LastError();
+    folder->reset(new PosixFolder(parent.path() + "/" + name, fd));
+    return Status::Ok();
+  }
+
+  Status ListFolder(const Folder& folder,
+                    std::vector<FolderEntry>* entries) override {
+    entries->clear();
+    // The listing gets a descriptor of its own, closed with it, so the
+    // folder stays open for the work on its entries.
+    ScopedFd fd(openat(FdOf(folder), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0) return LastError();
+    std::unique_ptr<DIR, FolderCloser> listing(fdopendir(fd.get()));
+    if (!listing) return LastError();
+    int listing_fd = fd.release();  // closedir() closes it from now on
+    for (;;) {
+      errno = 0;
+      const dirent* entry = readdir(listing.get());
+      if (entry == nullptr) return errno == 0 ? Status::Ok() : LastError();
+      if (IsDotOrDotDot(entry->d_name)) continue;
+      entries->push_back({entry->d_name, KindOfEntry(listing_fd, *entry)});
+    }
+  }
+
+  Status OpenForRead(const Folder& folder, const std::string& name,
                      std::unique_ptr<ReadableFile>* file,
                      FileInfo* info) override {
     // O_NONBLOCK keeps a FIFO without a writer from hanging the open.
-    ScopedFd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK |
-                                       O_NOCTTY | O_CLOEXEC));
+    ScopedFd fd(openat(FdOf(folder), name.c_str(),
+                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY |
+                           O_CLOEXEC));
     if (fd.get() < 0) return LastError();  // ELOOP for a link: kNotRegular
     struct stat st;
     if (fstat(fd.get(), &st) != 0) return LastError();
@@ -314,20 +381,27 @@ class PosixFileSystem final : public FileSystem {
       return LastError();
     }
     posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);  // a mere hint
-    info->mode = st.st_mode & 07777;
-    info->owner = st.st_uid;
-    info->group = st.st_gid;
-    info->size = static_cast<std::uint64_t>(st.st_size);
+    FillInfo(st, info);
     file->reset(new PosixReadableFile(fd.release()));
     return Status::Ok();
   }
 
-  Status CreateExclusive(const std::string& path, const FileInfo& like,
+  Status Stat(const Folder& folder, const std::string& name,
+              FileInfo* info) override {
+    struct stat st;
+    if (fstatat(FdOf(folder), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+      return LastError();
+    FillInfo(st, info);
+    return Status::Ok();
+  }
+
+  Status CreateExclusive(const Folder& folder, const std::string& name,
+                         const FileInfo& like,
                          std::unique_ptr<WritableFile>* file) override {
     // O_EXCL also refuses a dangling link rather than creating its target.
-    ScopedFd fd(open(path.c_str(),
-                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                     0600));
+    ScopedFd fd(openat(FdOf(folder), name.c_str(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                       0600));
     if (fd.get() < 0) return LastError();
     // Ownership first, as a change of owner clears the set-id bits. A
     // refusal leaves the process's own owner and group, which is fine.
@@ -335,31 +409,37 @@ class PosixFileSystem final : public FileSystem {
     if (fchmod(fd.get(), like.mode & 07777) != 0) {
       Status status = LastError();
       close(fd.release());
-      unlink(path.c_str());
+      unlinkat(FdOf(folder), name.c_str(), 0);
       return status;
     }
     file->reset(new PosixWritableFile(fd.release(), like.mode & 07777));
     return Status::Ok();
   }
 
-  Status ReplaceWith(const std::string& from, const std::string& to) override {
-    return rename(from.c_str(), to.c_str()) == 0 ? Status::Ok() : LastError();
+  Status ReplaceWith(const Folder& folder, const std::string& from,
+                     const std::string& to) override {
+    int fd = FdOf(folder);
+    return renameat(fd, from.c_str(), fd, to.c_str()) == 0 ? Status::Ok()
+                                                           : LastError();
   }
 
-  Status RenameNoReplace(const std::string& from,
+  Status RenameNoReplace(const Folder& folder, const std::string& from,
                          const std::string& to) override {
-    if (RenameAt2NoReplace(from.c_str(), to.c_str()) == 0) return Status::Ok();
+    int fd = FdOf(folder);
+    if (RenameAt2NoReplace(fd, from.c_str(), to.c_str()) == 0)
+      return Status::Ok();
     if (!LacksNoReplaceRename(errno)) return LastError();
-    return LinkThenUnlink(from.c_str(), to.c_str());
+    return LinkThenUnlink(fd, from.c_str(), to.c_str());
   }
 
-  Status Remove(const std::string& path) override {
-    return unlink(path.c_str()) == 0 ? Status::Ok() : LastError();
+  Status Remove(const Folder& folder, const std::string& name) override {
+    return unlinkat(FdOf(folder), name.c_str(), 0) == 0 ? Status::Ok()
+                                                        : LastError();
   }
 
-  bool Exists(const std::string& path) override {
+  bool Exists(const Folder& folder, const std::string& name) override {
     struct stat st;
-    return lstat(path.c_str(), &st) == 0;
+    return fstatat(FdOf(folder), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
   }
 };
 

@@ -32,13 +32,14 @@ std::string RefusalOf(const std::string& name) {
 // rewritten text waits in a temporary file, and the new name is only
 // planned, until the batch it is in is committed.
 struct CReplaceEngine::PendingFile {
-  std::string folder;
+  const Folder* folder = nullptr;  // open until the file is finished
   std::string name;
-  std::string path;  // as found: folder, "/", name
+  std::string path;  // as found: the folder's path, "/", name
   ChangeList changes;
   bool changed = false;
+  FileInfo read_version;  // the file as it was when its text was read
   std::unique_ptr<WritableFile> temp;
-  std::string temp_path;
+  std::string temp_name;
   bool rename_planned = false;
   std::string new_name;
   std::string refusal;  // why new_name cannot be used
@@ -80,15 +81,20 @@ void CReplaceEngine::ReportProblem(const std::string&) {}
 
 void CReplaceEngine::ProcessFolder(const std::string& folder) {
   if (folder.empty()) return;
-  WalkFolder(folder, /*is_base=*/true);
+  // The base folder may be a link to a folder; no link below it is
+  // followed.
+  std::unique_ptr<Folder> base;
+  Status opened = m_fileSystem->OpenFolder(folder, /*follow_link=*/true, &base);
+  if (!opened.ok()) return ListingFailed(folder, opened);
+  WalkFolder(*base);
 }
 
-void CReplaceEngine::WalkFolder(const std::string& folder, bool is_base) {
+void CReplaceEngine::WalkFolder(const Folder& folder) {
   // The whole listing is read and sorted first, so what the run renames
   // or creates in the folder is never met again, and every file system
   // gives the same order.
   std::vector<FolderEntry> entries;
-  Status listed = m_fileSystem->ListFolder(folder, is_base, &entries);
+  Status listed = m_fileSystem->ListFolder(folder, &entries);
   std::sort(entries.begin(), entries.end(),
             [](const FolderEntry& a, const FolderEntry& b) {
               return a.name < b.name;
@@ -99,26 +105,38 @@ void CReplaceEngine::WalkFolder(const std::string& folder, bool is_base) {
     if (entry.name == "." || entry.name == "..") continue;
     if (entry.kind == FileKind::kFolder) {
       batch.Commit();
-      if (m_bSubFolders) WalkFolder(folder + "/" + entry.name, false);
+      if (m_bSubFolders) WalkSubfolder(folder, entry.name);
       continue;
     }
     batch.Add(ProcessFile(folder, entry));
   }
   batch.Commit();
+  if (!listed.ok()) ListingFailed(folder.path(), listed);
+}
 
-  if (!listed.ok()) {
-    std::fputs("Error get the next file\n", stdout);
-    ++m_problems.unlisted_folders;
-    ReportProblem("cannot list " + folder + ": " + listed.reason());
-  }
+void CReplaceEngine::WalkSubfolder(const Folder& parent,
+                                   const std::string& name) {
+  // Opened through its parent and never through a link: a subfolder
+  // swapped for a link since the parent was listed is not entered.
+  std::unique_ptr<Folder> folder;
+  Status opened = m_fileSystem->OpenSubfolder(parent, name, &folder);
+  if (!opened.ok()) return ListingFailed(parent.path() + "/" + name, opened);
+  WalkFolder(*folder);
+}
+
+void CReplaceEngine::ListingFailed(const std::string& path,
+                                   const Status& status) {
+  std::fputs("Error get the next file\n", stdout);
+  ++m_problems.unlisted_folders;
+  ReportProblem("cannot list " + path + ": " + status.reason());
 }
 
 CReplaceEngine::PendingFile CReplaceEngine::ProcessFile(
-    const std::string& folder, const FolderEntry& entry) {
+    const Folder& folder, const FolderEntry& entry) {
   PendingFile file;
-  file.folder = folder;
+  file.folder = &folder;
   file.name = entry.name;
-  file.path = folder + "/" + entry.name;
+  file.path = folder.path() + "/" + entry.name;
   // Links, FIFOs, sockets and devices keep their text: only their names
   // are ours to change.
   if (m_bChangeText && entry.kind == FileKind::kRegular) PrepareText(&file);
@@ -128,7 +146,19 @@ CReplaceEngine::PendingFile CReplaceEngine::ProcessFile(
 
 bool CReplaceEngine::ChangeFileText(const std::string& path,
                                     ChangeList& changes) {
+  std::size_t slash = path.rfind('/');
+  std::string folder_path = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : path.substr(0, slash);
+  std::unique_ptr<Folder> folder;
+  Status opened = m_fileSystem->OpenFolder(folder_path, true, &folder);
+  if (!opened.ok()) {
+    Unreadable(path, opened);
+    return false;
+  }
   PendingFile file;
+  file.folder = folder.get();
+  file.name = path.substr(slash + 1);
   file.path = path;
   PrepareText(&file);
   SyncText(&file);
@@ -146,7 +176,8 @@ void CReplaceEngine::PrepareText(PendingFile* file) {
   if (NothingToReplace()) return;
   std::unique_ptr<ReadableFile> in;
   FileInfo info;
-  Status status = m_fileSystem->OpenForRead(file->path, &in, &info);
+  Status status =
+      m_fileSystem->OpenForRead(*file->folder, file->name, &in, &info);
   if (status.code() == Status::Code::kNotRegular) return;  // changed since
   if (!status.ok()) return Unreadable(file->path, status);
 
@@ -160,7 +191,8 @@ void CReplaceEngine::PrepareText(PendingFile* file) {
   if (!found || binary) return;
 
   if (!m_bDryRun) {
-    status = CreateTemp(file->path, info, &file->temp, &file->temp_path);
+    file->read_version = info;
+    status = CreateTemp(file, info);
     if (!status.ok()) return FailText(file, status);
   }
   ChangeList lines;
@@ -175,28 +207,20 @@ void CReplaceEngine::PrepareText(PendingFile* file) {
   file->changed = true;
 }
 
-Status CReplaceEngine::CreateTemp(const std::string& path,
-                                  const FileInfo& like,
-                                  std::unique_ptr<WritableFile>* temp,
-                                  std::string* temp_path) {
-  std::size_t slash = path.rfind('/');
-  std::string folder = path.substr(0, slash + 1);
-  std::string name = path.substr(slash + 1);
+Status CReplaceEngine::CreateTemp(PendingFile* file, const FileInfo& like) {
   Status status;
-  // "NAME.tmp" when that is free, else "NAME.1.tmp", "NAME.2.tmp", ...;
-  // never anything that exists already.
+  // "NAME.tmp" when that is free, else "NAME.1.tmp", "NAME.2.tmp", ...,
+  // with NAME shortened where the name would be too long; never anything
+  // that exists already.
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string suffix =
         attempt == 0 ? ".tmp" : "." + std::to_string(attempt) + ".tmp";
-    std::string temp_name =
-        name.substr(0, NAME_MAX - std::min<std::size_t>(NAME_MAX,
-                                                        suffix.size())) +
-        suffix;
-    *temp_path = folder + temp_name;
-    status = m_fileSystem->CreateExclusive(*temp_path, like, temp);
+    file->temp_name = file->name.substr(0, NAME_MAX - suffix.size()) + suffix;
+    status = m_fileSystem->CreateExclusive(*file->folder, file->temp_name,
+                                           like, &file->temp);
     if (status.code() != Status::Code::kExists) break;
   }
-  if (!status.ok()) temp_path->clear();
+  if (!status.ok()) file->temp_name.clear();
   return status;
 }
 
@@ -211,9 +235,18 @@ void CReplaceEngine::SyncText(PendingFile* file) {
 void CReplaceEngine::FinishText(PendingFile* file) {
   if (!file->temp) return;
   file->temp.reset();
-  Status status = m_fileSystem->ReplaceWith(file->temp_path, file->path);
-  if (!status.ok()) FailText(file, status);
-  file->temp_path.clear();
+  // Whatever another program wrote to the file since it was read would
+  // be lost with it.
+  FileInfo now;
+  Status status = m_fileSystem->Stat(*file->folder, file->name, &now);
+  if (status.ok() && !SameVersion(now, file->read_version))
+    status = Status::Error(Status::Code::kIOError,
+                           "the file changed while it was being rewritten");
+  if (status.ok())
+    status = m_fileSystem->ReplaceWith(*file->folder, file->temp_name,
+                                       file->name);
+  if (!status.ok()) return FailText(file, status);
+  file->temp_name.clear();
 }
 
 void CReplaceEngine::FailText(PendingFile* file, const Status& status) {
@@ -224,8 +257,9 @@ void CReplaceEngine::FailText(PendingFile* file, const Status& status) {
 
 void CReplaceEngine::DiscardTemp(PendingFile* file) {
   file->temp.reset();
-  if (!file->temp_path.empty()) m_fileSystem->Remove(file->temp_path);
-  file->temp_path.clear();
+  if (!file->temp_name.empty())
+    m_fileSystem->Remove(*file->folder, file->temp_name);
+  file->temp_name.clear();
 }
 
 void CReplaceEngine::PlanNewName(PendingFile* file) {
@@ -238,15 +272,15 @@ void CReplaceEngine::PlanNewName(PendingFile* file) {
 
 void CReplaceEngine::FinishName(PendingFile* file) {
   if (!file->rename_planned) return;
-  std::string new_path = file->folder + "/" + file->new_name;
   Status status;
   if (!file->refusal.empty()) {
     status = Status::Error(Status::Code::kIOError, file->refusal);
   } else if (m_bDryRun) {
-    if (m_fileSystem->Exists(new_path))
+    if (m_fileSystem->Exists(*file->folder, file->new_name))
       status = Status::FromErrno(EEXIST);
   } else {
-    status = m_fileSystem->RenameNoReplace(file->path, new_path);
+    status = m_fileSystem->RenameNoReplace(*file->folder, file->name,
+                                           file->new_name);
   }
   if (status.ok()) {
     AddEntry(file, "Changed File Name to: " + file->new_name);

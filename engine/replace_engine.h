@@ -82,19 +82,20 @@ class CReplaceEngine {
   friend class CommitBatch;
   struct PendingFile;
 
-  void WalkFolder(const std::string& folder, bool is_base);
-  PendingFile ProcessFile(const std::string& folder, const FolderEntry& entry);
+  void WalkFolder(const Folder& folder);
+  void WalkSubfolder(const Folder& parent, const std::string& name);
+  void ListingFailed(const std::string& path, const Status& status);
+  PendingFile ProcessFile(const Folder& folder, const FolderEntry& entry);
 
   // The text step, in three stages: PrepareText reads the file and, when a
   // line changes, writes the new text to a temporary file beside it;
   // SyncText makes that file durable; FinishText puts it in the file's
-  // place. A failure at any stage leaves the file as it was.
+  // place unless the file changed meanwhile. A failure at any stage
+  // leaves the file as it was.
   void PrepareText(PendingFile* file);
   void SyncText(PendingFile* file);
   void FinishText(PendingFile* file);
-  Status CreateTemp(const std::string& path, const FileInfo& like,
-                    std::unique_ptr<WritableFile>* temp,
-                    std::string* temp_path);
+  Status CreateTemp(PendingFile* file, const FileInfo& like);
   void FailText(PendingFile* file, const Status& status);
   void DiscardTemp(PendingFile* file);
 

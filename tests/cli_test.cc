@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,8 +40,10 @@ std::string ReadBack(std::FILE* file) {
 }
 
 // Runs the binary with `args` after its name, in the folder `cwd` if given,
-// with standard output and standard error caught apart.
-Outcome RunProgram(const Args& args, const std::string& cwd = "") {
+// with standard output and standard error caught apart, and with at most
+// `max_open_files` descriptors if that is not 0.
+Outcome RunProgram(const Args& args, const std::string& cwd = "",
+                   rlim_t max_open_files = 0) {
   std::vector<std::string> storage = {VS_CLI_PATH};
   storage.insert(storage.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -56,6 +59,10 @@ Outcome RunProgram(const Args& args, const std::string& cwd = "") {
         dup2(fileno(err), STDERR_FILENO) < 0 ||
         (!cwd.empty() && chdir(cwd.c_str()) != 0)) {
       _exit(126);
+    }
+    if (max_open_files) {
+      struct rlimit limit = {max_open_files, max_open_files};
+      if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(126);
     }
     execv(argv[0], argv.data());
     _exit(127);
@@ -81,9 +88,9 @@ std::string Listing(const std::string& base, const Args& lines) {
   return text;
 }
 
-// Nested folders whose full path grows past PATH_MAX, so that listing the
-// deepest ones by path fails even for root. Made and removed through
-// folder descriptors, which have no such limit.
+// Nested folders, deeper than a run with few descriptors can go: the walk
+// holds one open descriptor for each level. Their full path also grows
+// past PATH_MAX, so they are made and removed through descriptors.
 class TooDeepFolders {
  public:
   explicit TooDeepFolders(const std::string& parent) : m_parent(parent) {
@@ -261,7 +268,8 @@ TEST_F(CliTest, MissingBaseDirFailsWithTheWalkersLine) {
 TEST_F(CliTest, UnlistableFolderLineComesBeforeTheListing) {
   tree_.Write("a.txt", "foo\n");
   TooDeepFolders deep(tree_.path());
-  Outcome run = Run({"-f", "foo", "-r", "bar", tree_.path()});
+  Outcome run = RunProgram({"-f", "foo", "-r", "bar", tree_.path()}, "",
+                           /*max_open_files=*/16);
   EXPECT_EQ(1, run.status);
   EXPECT_EQ("Error get the next file\n" +
                 Listing(tree_.path(), {"a.txt", "\tLine 1: bar"}),

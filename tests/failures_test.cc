@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <functional>
 
 #include "tests/fault_file_system.h"
 #include "tests/temp_folder.h"
@@ -167,6 +169,152 @@ TEST(FailuresTest, EverythingIsDurableBeforeItReplacesAnything) {
                          "ReplaceWith b", "RenameNoReplace b"}));
   EXPECT_EQ(tree.Snapshot(),
             (Snapshot{{"new-a.txt", "new"}, {"new-b.txt", "new"}}));
+}
+
+}  // namespace
+}  // namespace vs::test
+
+namespace vs::test {
+namespace {
+
+// Another program changes the tree while the run works in it. The run
+// handles each thing as it finds it, or records a failure; it never
+// follows a link out of the tree and never loses what the other program
+// wrote.
+TEST(RacesTest, ChangesMadeDuringTheRunAreNeverLostOrFollowed) {
+  struct Case {
+    const char* name;
+    // Runs while the engine reads tree/a.txt, the first file it works on.
+    std::function<void(const TempFolder& tree, const TempFolder& outside)>
+        meddle;
+    Snapshot tree_after;
+    ChangeList b_entries;
+    bool problems;
+  };
+  auto swap_for_link = [](const TempFolder& tree, const std::string& folder,
+                          const std::string& target) {
+    ASSERT_EQ(rename(tree.Path(folder).c_str(), tree.Path("moved").c_str()),
+              0);
+    ASSERT_EQ(symlink(target.c_str(), tree.Path(folder).c_str()), 0);
+  };
+  const Case cases[] = {
+      {"a subfolder swapped for a link to outside before it is entered",
+       [&](const TempFolder& tree, const TempFolder& outside) {
+         swap_for_link(tree, "z", outside.path());
+       },
+       {{"a.txt", "new"}, {"b.txt", "new"}, {"moved", "<dir>"},
+        {"moved/b.txt", "old"}, {"z", "<link>"}},
+       {"Line 1: new"},
+       true},
+      {"a file deleted before its turn",
+       [](const TempFolder& tree, const TempFolder&) {
+         ASSERT_EQ(unlink(tree.Path("b.txt").c_str()), 0);
+       },
+       {{"a.txt", "new"}},
+       {},
+       true},
+      {"a file swapped for a link to outside before its turn",
+       [&](const TempFolder& tree, const TempFolder& outside) {
+         ASSERT_EQ(unlink(tree.Path("b.txt").c_str()), 0);
+         ASSERT_EQ(symlink(outside.Path("b.txt").c_str(),
+                           tree.Path("b.txt").c_str()),
+                   0);
+       },
+       {{"a.txt", "new"}, {"b.txt", "<link>"}},
+       {},
+       false},
+      {"a file grown before its turn",
+       [](const TempFolder& tree, const TempFolder&) {
+         tree.Write("b.txt", "old\nmore old");
+       },
+       {{"a.txt", "new"}, {"b.txt", "new\nmore new"}},
+       {"Line 1: new", "Line 2: more new"},
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder tree, outside;
+    tree.Write("a.txt", "old");
+    tree.Write("b.txt", "old");
+    tree.Write("z/b.txt", "old");
+    outside.Write("b.txt", "old");
+    FaultFileSystem fs;
+    bool done = false;
+    fs.OnRead("/a.txt", [&](std::uint64_t) {
+      if (!done) c.meddle(tree, outside);
+      done = true;
+    });
+    TestEngine engine(&fs);
+    engine.m_strFind = "old";
+    engine.m_strReplace = "new";
+    engine.m_bChangeFileNames = 0;
+    ::testing::internal::CaptureStdout();
+    engine.ProcessFolder(tree.path());
+    ::testing::internal::GetCapturedStdout();
+
+    Snapshot after = tree.Snapshot();
+    for (auto& [path, content] : after)
+      if (content.rfind("-> ", 0) == 0) content = "<link>";
+    Snapshot expected = c.tree_after;
+    if (!expected.count("moved") && !expected.count("z")) {
+      expected["z"] = "<dir>";
+      expected["z/b.txt"] = "new";
+    }
+    EXPECT_EQ(after, expected);
+    EXPECT_EQ(outside.Snapshot(), (Snapshot{{"b.txt", "old"}}));
+    EXPECT_EQ(engine.m_changeLog.LookUp(tree.Path("b.txt")), c.b_entries);
+    EXPECT_EQ(engine.m_problems.any(), c.problems);
+  }
+}
+
+// The folder the run is working in is moved away and a link to outside
+// takes its name: the run goes on in the folder it opened.
+TEST(RacesTest, AFolderMovedDuringItsWalkKeepsTheRunInside) {
+  TempFolder tree, outside;
+  tree.Write("sub/a.txt", "old");
+  tree.Write("sub/b.txt", "old");
+  outside.Write("b.txt", "old");
+  FaultFileSystem fs;
+  bool done = false;
+  fs.OnRead("/a.txt", [&](std::uint64_t) {
+    if (done) return;
+    done = true;
+    ASSERT_EQ(rename(tree.Path("sub").c_str(), tree.Path("moved").c_str()), 0);
+    ASSERT_EQ(symlink(outside.path().c_str(), tree.Path("sub").c_str()), 0);
+  });
+  TestEngine engine(&fs);
+  engine.m_strFind = "old";
+  engine.m_strReplace = "new";
+  engine.m_bChangeFileNames = 0;
+  engine.ProcessFolder(tree.path());
+  EXPECT_EQ(tree.Read("moved/a.txt"), "new");
+  EXPECT_EQ(tree.Read("moved/b.txt"), "new");
+  EXPECT_EQ(outside.Snapshot(), (Snapshot{{"b.txt", "old"}}));
+}
+
+// Text another program writes to a file while the run rewrites it would
+// be lost if the rewrite went ahead.
+TEST(RacesTest, AFileWrittenWhileItIsRewrittenIsLeftAlone) {
+  TempFolder tree;
+  tree.Write("a.txt", "old\n");
+  FaultFileSystem fs;
+  // The first look reads once and the binary check twice; the fourth read
+  // is the rewrite's.
+  fs.OnRead("/a.txt", [&](std::uint64_t read_number) {
+    if (read_number != 4) return;
+    std::FILE* f = std::fopen(tree.Path("a.txt").c_str(), "ab");
+    std::fputs("appended by someone else\n", f);
+    std::fclose(f);
+  });
+  TestEngine engine(&fs);
+  engine.m_strFind = "old";
+  engine.m_strReplace = "new";
+  engine.ProcessFolder(tree.path());
+  EXPECT_EQ(tree.Snapshot(),
+            (Snapshot{{"a.txt", "old\nappended by someone else\n"}}));
+  EXPECT_EQ(engine.m_changeLog.LookUp(tree.Path("a.txt")),
+            ChangeList{"Failed to change Text (the file changed while it "
+                       "was being rewritten)"});
 }
 
 }  // namespace

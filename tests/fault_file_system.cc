@@ -14,6 +14,16 @@ bool CountsCalls(FaultFileSystem::Op op) {
 
 }  // namespace
 
+class FaultFileSystem::WrappedFolder final : public Folder {
+ public:
+  explicit WrappedFolder(std::unique_ptr<Folder> base)
+      : Folder(base->path()), base_(std::move(base)) {}
+  const Folder& base() const { return *base_; }
+
+ private:
+  const std::unique_ptr<Folder> base_;
+};
+
 class FaultFileSystem::ReadFile final : public ReadableFile {
  public:
   ReadFile(FaultFileSystem* fs, std::string path,
@@ -21,7 +31,8 @@ class FaultFileSystem::ReadFile final : public ReadableFile {
       : fs_(fs), path_(std::move(path)), base_(std::move(base)) {}
 
   Status Read(char* buffer, std::size_t capacity, std::size_t* got) override {
-    if (auto rule = fs_->Fire(Op::kRead, path_, ++reads_)) {
+    fs_->RunReadHooks(path_, ++reads_);
+    if (auto rule = fs_->Fire(Op::kRead, path_, reads_)) {
       *got = 0;
       return rule->status;
     }
@@ -88,6 +99,32 @@ void FaultFileSystem::FailAlways(Op op, std::string path_part, Status status,
   AddRule({op, std::move(path_part), std::move(status), after, false});
 }
 
+void FaultFileSystem::OnRead(std::string path_part,
+                             std::function<void(std::uint64_t)> hook) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  read_hooks_.push_back({std::move(path_part), std::move(hook)});
+}
+
+void FaultFileSystem::RunReadHooks(const std::string& path,
+                                   std::uint64_t read_number) {
+  std::vector<ReadHook> hooks;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    hooks = read_hooks_;
+  }
+  for (const ReadHook& h : hooks)
+    if (path.find(h.path_part) != std::string::npos) h.hook(read_number);
+}
+
+const Folder& FaultFileSystem::Base(const Folder& folder) {
+  return static_cast<const WrappedFolder&>(folder).base();
+}
+
+std::string FaultFileSystem::PathOf(const Folder& folder,
+                                    const std::string& name) {
+  return folder.path() + "/" + name;
+}
+
 Status FaultFileSystem::DiskFull() { return Status::FromErrno(ENOSPC); }
 Status FaultFileSystem::IoError() { return Status::FromErrno(EIO); }
 
@@ -134,14 +171,38 @@ std::optional<FaultFileSystem::Rule> FaultFileSystem::Fire(
   return fired;
 }
 
-Status FaultFileSystem::ListFolder(const std::string& path, bool follow_link,
+Status FaultFileSystem::OpenFolder(const std::string& path, bool follow_link,
+                                   std::unique_ptr<Folder>* folder) {
+  Status status = Intercept(Op::kOpenFolder, "OpenFolder", path);
+  std::unique_ptr<Folder> base_folder;
+  if (status.ok()) status = base_->OpenFolder(path, follow_link, &base_folder);
+  if (status.ok())
+    *folder = std::make_unique<WrappedFolder>(std::move(base_folder));
+  return status;
+}
+
+Status FaultFileSystem::OpenSubfolder(const Folder& parent,
+                                      const std::string& name,
+                                      std::unique_ptr<Folder>* folder) {
+  Status status =
+      Intercept(Op::kOpenFolder, "OpenFolder", PathOf(parent, name));
+  std::unique_ptr<Folder> base_folder;
+  if (status.ok())
+    status = base_->OpenSubfolder(Base(parent), name, &base_folder);
+  if (status.ok())
+    *folder = std::make_unique<WrappedFolder>(std::move(base_folder));
+  return status;
+}
+
+Status FaultFileSystem::ListFolder(const Folder& folder,
                                    std::vector<FolderEntry>* entries) {
+  const std::string& path = folder.path();
   Status status = Intercept(Op::kListFolder, "ListFolder", path);
   if (!status.ok()) {
     entries->clear();
     return status;
   }
-  status = base_->ListFolder(path, follow_link, entries);
+  status = base_->ListFolder(Base(folder), entries);
   if (!status.ok()) return status;
   if (auto rule = Fire(Op::kListFolderAfter, path, entries->size())) {
     entries->resize(rule->after);
@@ -150,52 +211,64 @@ Status FaultFileSystem::ListFolder(const std::string& path, bool follow_link,
   return Status::Ok();
 }
 
-Status FaultFileSystem::OpenForRead(const std::string& path,
+Status FaultFileSystem::OpenForRead(const Folder& folder,
+                                    const std::string& name,
                                     std::unique_ptr<ReadableFile>* file,
                                     FileInfo* info) {
+  std::string path = PathOf(folder, name);
   Status status = Intercept(Op::kOpenForRead, "OpenForRead", path);
   if (!status.ok()) return status;
   std::unique_ptr<ReadableFile> base_file;
-  status = base_->OpenForRead(path, &base_file, info);
+  status = base_->OpenForRead(Base(folder), name, &base_file, info);
   if (status.ok()) {
     *file = std::make_unique<ReadFile>(this, path, std::move(base_file));
   }
   return status;
 }
 
-Status FaultFileSystem::CreateExclusive(const std::string& path,
+Status FaultFileSystem::Stat(const Folder& folder, const std::string& name,
+                             FileInfo* info) {
+  return base_->Stat(Base(folder), name, info);
+}
+
+Status FaultFileSystem::CreateExclusive(const Folder& folder,
+                                        const std::string& name,
                                         const FileInfo& like,
                                         std::unique_ptr<WritableFile>* file) {
+  std::string path = PathOf(folder, name);
   Status status = Intercept(Op::kCreateExclusive, "CreateExclusive", path);
   if (!status.ok()) return status;
   std::unique_ptr<WritableFile> base_file;
-  status = base_->CreateExclusive(path, like, &base_file);
+  status = base_->CreateExclusive(Base(folder), name, like, &base_file);
   if (status.ok()) {
     *file = std::make_unique<WriteFile>(this, path, std::move(base_file));
   }
   return status;
 }
 
-Status FaultFileSystem::ReplaceWith(const std::string& from,
+Status FaultFileSystem::ReplaceWith(const Folder& folder,
+                                    const std::string& from,
                                     const std::string& to) {
-  Status status = Intercept(Op::kReplaceWith, "ReplaceWith", from + " " + to);
-  return status.ok() ? base_->ReplaceWith(from, to) : status;
+  Status status = Intercept(Op::kReplaceWith, "ReplaceWith",
+                            PathOf(folder, from) + " " + PathOf(folder, to));
+  return status.ok() ? base_->ReplaceWith(Base(folder), from, to) : status;
 }
 
-Status FaultFileSystem::RenameNoReplace(const std::string& from,
+Status FaultFileSystem::RenameNoReplace(const Folder& folder,
+                                        const std::string& from,
                                         const std::string& to) {
-  Status status =
-      Intercept(Op::kRenameNoReplace, "RenameNoReplace", from + " " + to);
-  return status.ok() ? base_->RenameNoReplace(from, to) : status;
+  Status status = Intercept(Op::kRenameNoReplace, "RenameNoReplace",
+                            PathOf(folder, from) + " " + PathOf(folder, to));
+  return status.ok() ? base_->RenameNoReplace(Base(folder), from, to) : status;
 }
 
-Status FaultFileSystem::Remove(const std::string& path) {
-  Status status = Intercept(Op::kRemove, "Remove", path);
-  return status.ok() ? base_->Remove(path) : status;
+Status FaultFileSystem::Remove(const Folder& folder, const std::string& name) {
+  Status status = Intercept(Op::kRemove, "Remove", PathOf(folder, name));
+  return status.ok() ? base_->Remove(Base(folder), name) : status;
 }
 
-bool FaultFileSystem::Exists(const std::string& path) {
-  return base_->Exists(path);
+bool FaultFileSystem::Exists(const Folder& folder, const std::string& name) {
+  return base_->Exists(Base(folder), name);
 }
 
 }  // namespace vs::test

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -26,6 +27,7 @@ class FaultFileSystem final : public FileSystem {
   // The call a rule fails. A rule lets `after` units pass and fails the
   // call that goes past them; the unit is a matching call unless noted.
   enum class Op {
+    kOpenFolder,  // the base folder or a subfolder
     kListFolder,
     kListFolderAfter,  // listed entries: returns the first `after` of them
     kOpenForRead,
@@ -53,27 +55,47 @@ class FaultFileSystem final : public FileSystem {
   static Status DiskFull();
   static Status IoError();
 
+  // Runs `hook` before every Read of a file whose path contains
+  // `path_part`, with the number of that read (from 1), so a test can
+  // change the file while the engine reads it.
+  void OnRead(std::string path_part,
+              std::function<void(std::uint64_t read_number)> hook);
+
   // "Name PATH" ("Name FROM TO" for the renames) for each call in the
-  // order made, failed ones included; Read, Rewind and Exists are left
-  // out.
+  // order made, failed ones included, with full paths; Read, Rewind,
+  // Stat and Exists are left out.
   std::vector<std::string> calls() const;
 
-  Status ListFolder(const std::string& path, bool follow_link,
+  Status OpenFolder(const std::string& path, bool follow_link,
+                    std::unique_ptr<Folder>* folder) override;
+  Status OpenSubfolder(const Folder& parent, const std::string& name,
+                       std::unique_ptr<Folder>* folder) override;
+  Status ListFolder(const Folder& folder,
                     std::vector<FolderEntry>* entries) override;
-  Status OpenForRead(const std::string& path,
+  Status OpenForRead(const Folder& folder, const std::string& name,
                      std::unique_ptr<ReadableFile>* file,
                      FileInfo* info) override;
-  Status CreateExclusive(const std::string& path, const FileInfo& like,
+  Status Stat(const Folder& folder, const std::string& name,
+              FileInfo* info) override;
+  Status CreateExclusive(const Folder& folder, const std::string& name,
+                         const FileInfo& like,
                          std::unique_ptr<WritableFile>* file) override;
-  Status ReplaceWith(const std::string& from, const std::string& to) override;
-  Status RenameNoReplace(const std::string& from,
+  Status ReplaceWith(const Folder& folder, const std::string& from,
+                     const std::string& to) override;
+  Status RenameNoReplace(const Folder& folder, const std::string& from,
                          const std::string& to) override;
-  Status Remove(const std::string& path) override;
-  bool Exists(const std::string& path) override;
+  Status Remove(const Folder& folder, const std::string& name) override;
+  bool Exists(const Folder& folder, const std::string& name) override;
 
  private:
+  class WrappedFolder;
   class ReadFile;
   class WriteFile;
+
+  struct ReadHook {
+    std::string path_part;
+    std::function<void(std::uint64_t)> hook;
+  };
 
   struct Rule {
     Op op;
@@ -92,9 +114,15 @@ class FaultFileSystem final : public FileSystem {
   // this call included, for the ops that do not count calls.
   std::optional<Rule> Fire(Op op, const std::string& args, std::uint64_t count);
 
+  // The folder of the file system below, and the full path of `name`.
+  static const Folder& Base(const Folder& folder);
+  static std::string PathOf(const Folder& folder, const std::string& name);
+  void RunReadHooks(const std::string& path, std::uint64_t read_number);
+
   FileSystem* const base_;
   mutable std::mutex mutex_;
   std::vector<Rule> rules_;
+  std::vector<ReadHook> read_hooks_;
   std::vector<std::string> calls_;
 };
 

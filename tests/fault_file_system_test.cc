@@ -18,8 +18,10 @@ TEST(FaultFileSystemTest, FullDiskKeepsExactlyTheBytesItAccepted) {
   fs.FailAlways(Op::kAppend, "out", FaultFileSystem::DiskFull(), 10);
   FileInfo like;
   like.mode = 0600;
+  std::unique_ptr<Folder> root;
+  ASSERT_TRUE(fs.OpenFolder(folder.path(), false, &root).ok());
   std::unique_ptr<WritableFile> file;
-  ASSERT_TRUE(fs.CreateExclusive(folder.Path("out"), like, &file).ok());
+  ASSERT_TRUE(fs.CreateExclusive(*root, "out", like, &file).ok());
 
   EXPECT_TRUE(file->Append("123456", 6).ok());
   EXPECT_TRUE(file->Append("7890", 4).ok());
@@ -30,7 +32,8 @@ TEST(FaultFileSystemTest, FullDiskKeepsExactlyTheBytesItAccepted) {
   EXPECT_EQ(folder.Read("out"), "1234567890");
   const std::string out = folder.Path("out");
   EXPECT_EQ(fs.calls(),
-            (std::vector<std::string>{"CreateExclusive " + out, "Append " + out,
+            (std::vector<std::string>{"OpenFolder " + folder.path(),
+                                      "CreateExclusive " + out, "Append " + out,
                                       "Append " + out, "Append " + out,
                                       "Append " + out, "Close " + out}));
 }
@@ -45,21 +48,21 @@ TEST(FaultFileSystemTest, RulesCountMatchingCallsAndFailOnce) {
   fs.FailNext(Op::kOpenForRead, "/b", FaultFileSystem::IoError(), 1);
   fs.FailNext(Op::kListFolderAfter, "list", FaultFileSystem::IoError(), 2);
 
+  std::unique_ptr<Folder> list;
+  ASSERT_TRUE(fs.OpenFolder(folder.Path("list"), false, &list).ok());
   std::vector<bool> opened;
   for (const char* name : {"a", "b", "a", "b", "b"}) {
     std::unique_ptr<ReadableFile> file;
     FileInfo info;
-    opened.push_back(
-        fs.OpenForRead(folder.Path(std::string("list/") + name), &file, &info)
-            .ok());
+    opened.push_back(fs.OpenForRead(*list, name, &file, &info).ok());
   }
   EXPECT_EQ(opened, (std::vector<bool>{true, true, true, false, true}));
 
   std::vector<FolderEntry> entries;
-  EXPECT_EQ(fs.ListFolder(folder.Path("list"), false, &entries).code(),
+  EXPECT_EQ(fs.ListFolder(*list, &entries).code(),
             Status::Code::kIOError);
   EXPECT_EQ(entries.size(), 2u);
-  EXPECT_TRUE(fs.ListFolder(folder.Path("list"), false, &entries).ok());
+  EXPECT_TRUE(fs.ListFolder(*list, &entries).ok());
   EXPECT_EQ(entries.size(), 3u);
 }
 

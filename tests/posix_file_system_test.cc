@@ -54,10 +54,20 @@ class PosixFileSystemTest : public testing::Test {
     return st;
   }
 
+  // The folder the test works in, opened once.
+  const Folder& Root() {
+    if (!root_) {
+      EXPECT_TRUE(fs_->OpenFolder(folder_.path(), false, &root_).ok());
+    }
+    return *root_;
+  }
+
   std::map<std::string, std::string> Listing(const std::string& relative,
                                              bool follow_link, Status* status) {
     std::vector<FolderEntry> entries;
-    *status = fs_->ListFolder(folder_.Path(relative), follow_link, &entries);
+    std::unique_ptr<Folder> folder;
+    *status = fs_->OpenFolder(folder_.Path(relative), follow_link, &folder);
+    if (status->ok()) *status = fs_->ListFolder(*folder, &entries);
     std::map<std::string, std::string> kinds;
     for (const FolderEntry& entry : entries) {
       EXPECT_TRUE(kinds.emplace(entry.name, KindName(entry.kind)).second)
@@ -72,7 +82,7 @@ class PosixFileSystemTest : public testing::Test {
     std::unique_ptr<WritableFile> file;
     FileInfo like;
     like.mode = 0644;
-    EXPECT_TRUE(fs_->CreateExclusive(folder_.Path(relative), like, &file).ok());
+    EXPECT_TRUE(fs_->CreateExclusive(Root(), relative, like, &file).ok());
     std::string expected;
     for (std::size_t length : pieces) {
       std::string piece = Pattern(length, expected.size());
@@ -86,6 +96,7 @@ class PosixFileSystemTest : public testing::Test {
 
   FileSystem* const fs_ = RealFileSystem();
   test::TempFolder folder_;
+  std::unique_ptr<Folder> root_;
 };
 
 TEST_F(PosixFileSystemTest, ListFolderTellsKindsWithoutFollowingLinks) {
@@ -129,6 +140,29 @@ TEST_F(PosixFileSystemTest, ListFolderFollowsALinkOnlyWhenAsked) {
   }
 }
 
+// Work inside an open folder stays there when the folder is moved and a
+// link to somewhere else takes its name.
+TEST_F(PosixFileSystemTest, AnOpenFolderCannotBeSwappedForALink) {
+  folder_.Write("sub/file", "inside");
+  folder_.Write("elsewhere/file", "outside");
+  std::unique_ptr<Folder> sub;
+  ASSERT_TRUE(fs_->OpenSubfolder(Root(), "sub", &sub).ok());
+  EXPECT_EQ(sub->path(), folder_.path() + "/sub");
+  ASSERT_EQ(rename(folder_.Path("sub").c_str(), folder_.Path("moved").c_str()),
+            0);
+  Link("elsewhere", "sub");
+
+  std::unique_ptr<WritableFile> file;
+  ASSERT_TRUE(fs_->CreateExclusive(*sub, "new", FileInfo(), &file).ok());
+  ASSERT_TRUE(file->Close().ok());
+  ASSERT_TRUE(fs_->ReplaceWith(*sub, "new", "file").ok());
+  EXPECT_EQ(folder_.Read("moved/file"), "");
+  EXPECT_EQ(folder_.Read("elsewhere/file"), "outside");
+
+  std::unique_ptr<Folder> link;
+  EXPECT_FALSE(fs_->OpenSubfolder(Root(), "sub", &link).ok());
+}
+
 TEST_F(PosixFileSystemTest, OpenForReadRefusesAllButRegularFiles) {
   folder_.Write("file", "x");
   folder_.MakeFolder("folder");
@@ -148,7 +182,7 @@ TEST_F(PosixFileSystemTest, OpenForReadRefusesAllButRegularFiles) {
     SCOPED_TRACE(c.path);
     std::unique_ptr<ReadableFile> file;
     FileInfo info;
-    Status status = fs_->OpenForRead(folder_.Path(c.path), &file, &info);
+    Status status = fs_->OpenForRead(Root(), c.path, &file, &info);
     EXPECT_EQ(status.code(), c.code) << status.reason();
     EXPECT_FALSE(status.reason().empty());
     EXPECT_EQ(file, nullptr);
@@ -162,7 +196,7 @@ TEST_F(PosixFileSystemTest, OpenForReadGivesInfoAndReadsAgainAfterRewind) {
 
   std::unique_ptr<ReadableFile> file;
   FileInfo info;
-  ASSERT_TRUE(fs_->OpenForRead(folder_.Path("file"), &file, &info).ok());
+  ASSERT_TRUE(fs_->OpenForRead(Root(), "file", &file, &info).ok());
   struct stat st = Stat("file");
   EXPECT_EQ(info.mode, 02741u);
   EXPECT_EQ(info.owner, st.st_uid);
@@ -191,7 +225,7 @@ TEST_F(PosixFileSystemTest, CreateExclusiveRefusesAnyExistingName) {
   for (const char* name : {"file", "dangling"}) {
     SCOPED_TRACE(name);
     std::unique_ptr<WritableFile> file;
-    Status status = fs_->CreateExclusive(folder_.Path(name), FileInfo(), &file);
+    Status status = fs_->CreateExclusive(Root(), name, FileInfo(), &file);
     EXPECT_EQ(status.code(), Code::kExists) << status.reason();
     EXPECT_EQ(file, nullptr);
   }
@@ -202,13 +236,14 @@ TEST_F(PosixFileSystemTest, CreateExclusiveCopiesModeWhateverTheUmask) {
   mode_t old_umask = umask(022);
   for (mode_t mode : {0600, 0666, 0444, 0750, 04755, 02770}) {
     SCOPED_TRACE(mode);
-    std::string path = folder_.Path("new" + std::to_string(mode));
+    std::string name = "new" + std::to_string(mode);
+    std::string path = folder_.Path(name);
     FileInfo like;
     like.mode = mode;
     like.owner = geteuid();
     like.group = getegid();
     std::unique_ptr<WritableFile> file;
-    ASSERT_TRUE(fs_->CreateExclusive(path, like, &file).ok());
+    ASSERT_TRUE(fs_->CreateExclusive(Root(), name, like, &file).ok());
     // Neither a read-only mode stops the writes through the open file
     // nor do the writes cost the set-id bits (they do unless privileged).
     EXPECT_TRUE(file->Append("data", 4).ok());
@@ -229,7 +264,7 @@ TEST_F(PosixFileSystemTest, CreateExclusiveCopiesOwnerWhereAllowed) {
   like.owner = geteuid() == 0 ? 4321 : 0;
   like.group = geteuid() == 0 ? 8765 : 0;
   std::unique_ptr<WritableFile> file;
-  Status status = fs_->CreateExclusive(folder_.Path("new"), like, &file);
+  Status status = fs_->CreateExclusive(Root(), "new", like, &file);
   ASSERT_TRUE(status.ok()) << status.reason();
   EXPECT_TRUE(file->Close().ok());
 
@@ -251,14 +286,12 @@ TEST_F(PosixFileSystemTest, RenameNoReplaceLeavesAnExistingNameAlone) {
 
   for (const char* to : {"file", "dangling"}) {
     SCOPED_TRACE(to);
-    Status status =
-        fs_->RenameNoReplace(folder_.Path("from"), folder_.Path(to));
+    Status status = fs_->RenameNoReplace(Root(), "from", to);
     EXPECT_EQ(status.code(), Code::kExists) << status.reason();
     EXPECT_EQ(folder_.Snapshot(), before);
   }
 
-  ASSERT_TRUE(
-      fs_->RenameNoReplace(folder_.Path("from"), folder_.Path("free")).ok());
+  ASSERT_TRUE(fs_->RenameNoReplace(Root(), "from", "free").ok());
   EXPECT_FALSE(folder_.Exists("from"));
   EXPECT_EQ(folder_.Read("free"), "new");
 }
@@ -266,19 +299,19 @@ TEST_F(PosixFileSystemTest, RenameNoReplaceLeavesAnExistingNameAlone) {
 TEST_F(PosixFileSystemTest, ReplaceWithOverwritesAndRemoveDeletes) {
   folder_.Write("from", "new");
   folder_.Write("to", "old");
-  ASSERT_TRUE(fs_->ReplaceWith(folder_.Path("from"), folder_.Path("to")).ok());
+  ASSERT_TRUE(fs_->ReplaceWith(Root(), "from", "to").ok());
   EXPECT_EQ(folder_.Snapshot(),
             (std::map<std::string, std::string>{{"to", "new"}}));
 
-  ASSERT_TRUE(fs_->Remove(folder_.Path("to")).ok());
-  EXPECT_EQ(fs_->Remove(folder_.Path("to")).code(), Code::kNotFound);
+  ASSERT_TRUE(fs_->Remove(Root(), "to").ok());
+  EXPECT_EQ(fs_->Remove(Root(), "to").code(), Code::kNotFound);
   EXPECT_TRUE(folder_.Snapshot().empty());
 }
 
 TEST_F(PosixFileSystemTest, ExistsCountsADanglingLink) {
   Link("missing", "dangling");
-  EXPECT_TRUE(fs_->Exists(folder_.Path("dangling")));
-  EXPECT_FALSE(fs_->Exists(folder_.Path("missing")));
+  EXPECT_TRUE(fs_->Exists(Root(), "dangling"));
+  EXPECT_FALSE(fs_->Exists(Root(), "missing"));
 }
 
 // Appends below, at and above the 256 KiB write buffer, crossing its end
@@ -308,7 +341,7 @@ TEST_F(PosixFileSystemTest, FlushHandsBufferedBytesToTheSystem) {
   std::unique_ptr<WritableFile> file;
   FileInfo like;
   like.mode = 0600;
-  ASSERT_TRUE(fs_->CreateExclusive(folder_.Path("out"), like, &file).ok());
+  ASSERT_TRUE(fs_->CreateExclusive(Root(), "out", like, &file).ok());
   ASSERT_TRUE(file->Append("abc", 3).ok());
   ASSERT_TRUE(file->Flush().ok());
   EXPECT_EQ(folder_.Read("out"), "abc");
