@@ -350,11 +350,12 @@ class PosixFileSystem final : public FileSystem {
     entries->clear();
     // The listing gets a descriptor of its own, closed with it, so the
     // folder stays open for the work on its entries.
-    ScopedFd fd(openat(FdOf(folder), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    ScopedFd fd(fcntl(FdOf(folder), F_DUPFD_CLOEXEC, 0));
     if (fd.get() < 0) return LastError();
     std::unique_ptr<DIR, FolderCloser> listing(fdopendir(fd.get()));
     if (!listing) return LastError();
     int listing_fd = fd.release();  // closedir() closes it from now on
+    rewinddir(listing.get());  // the copy shares the folder's position
     for (;;) {
       errno = 0;
       const dirent* entry = readdir(listing.get());

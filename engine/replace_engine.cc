@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <thread>
 
 #include "engine/matcher.h"
+#include "engine/scan_ahead.h"
 #include "engine/text_rewriter.h"
 
 namespace vs {
@@ -73,7 +75,11 @@ class CommitBatch {
 };
 
 CReplaceEngine::CReplaceEngine(FileSystem* file_system)
-    : m_fileSystem(file_system) {}
+    : m_fileSystem(file_system) {
+  // The walk itself is one thread; the others look ahead of it.
+  unsigned cores = std::thread::hardware_concurrency();
+  m_scanThreads = cores > 1 ? cores - 1 : 0;
+}
 
 CReplaceEngine::~CReplaceEngine() = default;
 
@@ -86,7 +92,14 @@ void CReplaceEngine::ProcessFolder(const std::string& folder) {
   std::unique_ptr<Folder> base;
   Status opened = m_fileSystem->OpenFolder(folder, /*follow_link=*/true, &base);
   if (!opened.ok()) return ListingFailed(folder, opened);
+  Matcher matcher(m_strFind, m_codePage);
+  if (m_bChangeText && !NothingToReplace()) {
+    m_scanAhead = std::make_unique<ScanAhead>(
+        ScanSettings{m_fileSystem, &matcher, m_strReplace, &m_codePage},
+        m_scanThreads);
+  }
   WalkFolder(*base);
+  m_scanAhead.reset();
 }
 
 void CReplaceEngine::WalkFolder(const Folder& folder) {
@@ -100,6 +113,16 @@ void CReplaceEngine::WalkFolder(const Folder& folder) {
               return a.name < b.name;
             });
 
+  // Regular files get their first look from the scan threads.
+  ScanAhead::FolderScan* scan = nullptr;
+  if (m_scanAhead) {
+    std::vector<std::string> names;
+    for (const FolderEntry& entry : entries)
+      if (entry.kind == FileKind::kRegular) names.push_back(entry.name);
+    scan = m_scanAhead->Begin(folder, std::move(names));
+  }
+  std::size_t scanned = 0;
+
   CommitBatch batch(this);
   for (const FolderEntry& entry : entries) {
     if (entry.name == "." || entry.name == "..") continue;
@@ -108,9 +131,13 @@ void CReplaceEngine::WalkFolder(const Folder& folder) {
       if (m_bSubFolders) WalkSubfolder(folder, entry.name);
       continue;
     }
-    batch.Add(ProcessFile(folder, entry));
+    std::optional<ScanResult> first_look;
+    if (scan && entry.kind == FileKind::kRegular)
+      first_look = m_scanAhead->Take(scan, scanned++);
+    batch.Add(ProcessFile(folder, entry, std::move(first_look)));
   }
   batch.Commit();
+  if (scan) m_scanAhead->End(scan);
   if (!listed.ok()) ListingFailed(folder.path(), listed);
 }
 
@@ -132,14 +159,16 @@ void CReplaceEngine::ListingFailed(const std::string& path,
 }
 
 CReplaceEngine::PendingFile CReplaceEngine::ProcessFile(
-    const Folder& folder, const FolderEntry& entry) {
+    const Folder& folder, const FolderEntry& entry,
+    std::optional<ScanResult> first_look) {
   PendingFile file;
   file.folder = &folder;
   file.name = entry.name;
   file.path = folder.path() + "/" + entry.name;
   // Links, FIFOs, sockets and devices keep their text: only their names
   // are ours to change.
-  if (m_bChangeText && entry.kind == FileKind::kRegular) PrepareText(&file);
+  if (m_bChangeText && entry.kind == FileKind::kRegular)
+    PrepareText(&file, std::move(first_look));
   if (m_bChangeFileNames) PlanNewName(&file);
   return file;
 }
@@ -160,7 +189,7 @@ bool CReplaceEngine::ChangeFileText(const std::string& path,
   file.folder = folder.get();
   file.name = path.substr(slash + 1);
   file.path = path;
-  PrepareText(&file);
+  PrepareText(&file, std::nullopt);
   SyncText(&file);
   FinishText(&file);
   changes.insert(changes.end(), file.changes.begin(), file.changes.end());
@@ -172,30 +201,41 @@ bool CReplaceEngine::NothingToReplace() const {
          m_strFind == m_strReplace;
 }
 
-void CReplaceEngine::PrepareText(PendingFile* file) {
+void CReplaceEngine::PrepareText(PendingFile* file,
+                                 std::optional<ScanResult> first_look) {
   if (NothingToReplace()) return;
+  Matcher matcher(m_strFind, m_codePage);
+  const ScanSettings settings{m_fileSystem, &matcher, m_strReplace,
+                              &m_codePage};
+  // Most files hold no occurrence: they are read once and never written.
+  if (!first_look)
+    first_look = ScanFile(settings, *file->folder, file->name, &m_readBuffer);
+  if (!first_look->regular) return;  // no regular file any more
+  if (!first_look->status.ok()) return Unreadable(file->path, first_look->status);
+  if (!first_look->changes) return;
+
   std::unique_ptr<ReadableFile> in;
   FileInfo info;
   Status status =
       m_fileSystem->OpenForRead(*file->folder, file->name, &in, &info);
-  if (status.code() == Status::Code::kNotRegular) return;  // changed since
+  if (status.code() == Status::Code::kNotRegular) return;
   if (!status.ok()) return Unreadable(file->path, status);
-
-  Matcher matcher(m_strFind, m_codePage);
-  TextRewriter rewriter(matcher, m_strReplace, m_codePage, &m_readBuffer);
-  // Most files hold no occurrence: they are read once and never written.
-  bool found = false, binary = false;
-  status = rewriter.FindsChange(in.get(), &found);
-  if (status.ok() && found) status = rewriter.IsBinary(in.get(), &binary);
-  if (!status.ok()) return Unreadable(file->path, status);
-  if (!found || binary) return;
+  if (!SameVersion(info, first_look->version)) {
+    // Changed since the first look: look again at what is there now.
+    bool changes = false;
+    status = ScanOpenFile(settings, in.get(), &m_readBuffer, &changes);
+    if (!status.ok()) return Unreadable(file->path, status);
+    if (!changes) return;
+  }
 
   if (!m_bDryRun) {
     file->read_version = info;
     status = CreateTemp(file, info);
     if (!status.ok()) return FailText(file, status);
   }
+  TextRewriter rewriter(matcher, m_strReplace, m_codePage, &m_readBuffer);
   ChangeList lines;
+  bool binary = false;
   status = rewriter.Rewrite(in.get(), file->temp.get(), &lines, &binary);
   if (status.ok() && file->temp) status = file->temp->Flush();
   if (!status.ok()) return FailText(file, status);

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,8 @@
 namespace vs {
 
 class CommitBatch;
+class ScanAhead;
+struct ScanResult;
 
 class CReplaceEngine {
  public:
@@ -67,6 +70,9 @@ class CReplaceEngine {
   // write nothing.
   int m_bDryRun = 0;
   CodePage m_codePage = CodePage::FromLocale();
+  // Threads that read and search files ahead of the walk; what a run
+  // does is the same with any number of them.
+  unsigned m_scanThreads;
 
   ChangeLog m_changeLog;
   Problems m_problems;
@@ -85,14 +91,16 @@ class CReplaceEngine {
   void WalkFolder(const Folder& folder);
   void WalkSubfolder(const Folder& parent, const std::string& name);
   void ListingFailed(const std::string& path, const Status& status);
-  PendingFile ProcessFile(const Folder& folder, const FolderEntry& entry);
+  PendingFile ProcessFile(const Folder& folder, const FolderEntry& entry,
+                          std::optional<ScanResult> first_look);
 
-  // The text step, in three stages: PrepareText reads the file and, when a
-  // line changes, writes the new text to a temporary file beside it;
+  // The text step, in three stages: PrepareText takes a first look at
+  // the file (unless `first_look` was taken already) and, when a line
+  // changes, writes the new text to a temporary file beside it;
   // SyncText makes that file durable; FinishText puts it in the file's
   // place unless the file changed meanwhile. A failure at any stage
   // leaves the file as it was.
-  void PrepareText(PendingFile* file);
+  void PrepareText(PendingFile* file, std::optional<ScanResult> first_look);
   void SyncText(PendingFile* file);
   void FinishText(PendingFile* file);
   Status CreateTemp(PendingFile* file, const FileInfo& like);
@@ -112,6 +120,7 @@ class CReplaceEngine {
 
   FileSystem* m_fileSystem;
   std::vector<char> m_readBuffer;  // one per engine, reused for every file
+  std::unique_ptr<ScanAhead> m_scanAhead;  // during a run with a text step
 };
 
 }  // namespace vs

@@ -9,7 +9,7 @@ namespace {
 // The ops whose rules count calls rather than entries, reads or bytes.
 bool CountsCalls(FaultFileSystem::Op op) {
   using Op = FaultFileSystem::Op;
-  return op != Op::kListFolderAfter && op != Op::kRead && op != Op::kAppend;
+  return op != Op::kListFolderAfter && op != Op::kAppend;
 }
 
 }  // namespace
@@ -31,8 +31,8 @@ class FaultFileSystem::ReadFile final : public ReadableFile {
       : fs_(fs), path_(std::move(path)), base_(std::move(base)) {}
 
   Status Read(char* buffer, std::size_t capacity, std::size_t* got) override {
-    fs_->RunReadHooks(path_, ++reads_);
-    if (auto rule = fs_->Fire(Op::kRead, path_, reads_)) {
+    fs_->RunReadHooks(path_);
+    if (auto rule = fs_->Fire(Op::kRead, path_, 0)) {
       *got = 0;
       return rule->status;
     }
@@ -45,7 +45,6 @@ class FaultFileSystem::ReadFile final : public ReadableFile {
   FaultFileSystem* const fs_;
   const std::string path_;
   const std::unique_ptr<ReadableFile> base_;
-  std::uint64_t reads_ = 0;
 };
 
 class FaultFileSystem::WriteFile final : public WritableFile {
@@ -105,15 +104,16 @@ void FaultFileSystem::OnRead(std::string path_part,
   read_hooks_.push_back({std::move(path_part), std::move(hook)});
 }
 
-void FaultFileSystem::RunReadHooks(const std::string& path,
-                                   std::uint64_t read_number) {
-  std::vector<ReadHook> hooks;
+void FaultFileSystem::RunReadHooks(const std::string& path) {
+  std::vector<std::pair<std::function<void(std::uint64_t)>, std::uint64_t>>
+      due;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    hooks = read_hooks_;
+    for (ReadHook& h : read_hooks_)
+      if (path.find(h.path_part) != std::string::npos)
+        due.emplace_back(h.hook, ++h.reads);
   }
-  for (const ReadHook& h : hooks)
-    if (path.find(h.path_part) != std::string::npos) h.hook(read_number);
+  for (auto& [hook, read_number] : due) hook(read_number);
 }
 
 const Folder& FaultFileSystem::Base(const Folder& folder) {

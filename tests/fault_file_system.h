@@ -31,7 +31,7 @@ class FaultFileSystem final : public FileSystem {
     kListFolder,
     kListFolderAfter,  // listed entries: returns the first `after` of them
     kOpenForRead,
-    kRead,  // Read calls of one file
+    kRead,
     kCreateExclusive,
     kAppend,  // bytes one file has taken; the failing Append writes none
     kFlush,
@@ -56,8 +56,8 @@ class FaultFileSystem final : public FileSystem {
   static Status IoError();
 
   // Runs `hook` before every Read of a file whose path contains
-  // `path_part`, with the number of that read (from 1), so a test can
-  // change the file while the engine reads it.
+  // `path_part`, with the number of that read among them (from 1), so a
+  // test can change the file while the engine reads it.
   void OnRead(std::string path_part,
               std::function<void(std::uint64_t read_number)> hook);
 
@@ -95,6 +95,7 @@ class FaultFileSystem final : public FileSystem {
   struct ReadHook {
     std::string path_part;
     std::function<void(std::uint64_t)> hook;
+    std::uint64_t reads = 0;
   };
 
   struct Rule {
@@ -117,7 +118,7 @@ class FaultFileSystem final : public FileSystem {
   // The folder of the file system below, and the full path of `name`.
   static const Folder& Base(const Folder& folder);
   static std::string PathOf(const Folder& folder, const std::string& name);
-  void RunReadHooks(const std::string& path, std::uint64_t read_number);
+  void RunReadHooks(const std::string& path);
 
   FileSystem* const base_;
   mutable std::mutex mutex_;

@@ -280,3 +280,59 @@ TEST_F(ProcessFolderTest, DryRunRecordsWhatARunWouldAndWritesNothing) {
 
 }  // namespace
 }  // namespace vs::test
+
+namespace vs::test {
+namespace {
+
+// Threads that look at files ahead of the walk must not change anything a
+// run does: the same files in the same order, the same entries, the same
+// tree afterwards.
+TEST(ScanThreadsTest, ARunDoesTheSameWithAnyNumberOfThreads) {
+  auto make_tree = [](const TempFolder& tree) {
+    for (int f = 0; f < 12; ++f) {
+      std::string folder = "d" + std::to_string(f % 4) + "/e" +
+                           std::to_string(f) + "/";
+      for (int i = 0; i < 25; ++i) {
+        std::string name = folder + (i % 7 ? "f" : "old") + std::to_string(i);
+        std::string text = "line\n";
+        if (i % 3 == 0) text += "an old line\r\n";
+        if (i % 11 == 0) text += std::string("\0old", 4);  // binary
+        tree.Write(name, text + "end");
+      }
+      tree.Write(folder + "new0", "in the way of a rename");
+    }
+  };
+  struct Outcome {
+    std::vector<std::string> files;
+    std::vector<ChangeList> entries;
+    Snapshot after;
+  };
+  auto run = [&](unsigned threads) {
+    TempFolder tree;
+    make_tree(tree);
+    TestEngine engine;
+    engine.m_strFind = "old";
+    engine.m_strReplace = "new";
+    engine.m_scanThreads = threads;
+    engine.ProcessFolder(tree.path());
+    Outcome outcome;
+    for (const std::string& path : engine.files) {
+      outcome.files.push_back(path.substr(tree.path().size()));
+      outcome.entries.push_back(engine.m_changeLog.LookUp(path));
+    }
+    outcome.after = tree.Snapshot();
+    return outcome;
+  };
+  Outcome alone = run(0);
+  ASSERT_GT(alone.files.size(), 100u);
+  for (unsigned threads : {1u, 3u}) {
+    SCOPED_TRACE(threads);
+    Outcome helped = run(threads);
+    EXPECT_EQ(helped.files, alone.files);
+    EXPECT_EQ(helped.entries, alone.entries);
+    EXPECT_EQ(helped.after, alone.after);
+  }
+}
+
+}  // namespace
+}  // namespace vs::test
