@@ -7,6 +7,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -23,6 +24,8 @@ namespace {
 
 // Appends smaller than this are gathered before they reach write(2).
 constexpr std::size_t kWriteBufferSize = 256 * 1024;
+// Files this large are worth telling the system they are read in order.
+constexpr off_t kSequentialHintSize = 1 << 20;
 
 Status LastError() { return Status::FromErrno(errno); }
 
@@ -189,32 +192,44 @@ int FdOf(const Folder& folder) {
   return static_cast<const PosixFolder&>(folder).fd();
 }
 
+// Reads up to the size the file had when it was opened: the rest was
+// written after the engine's look, and saving the read that would tell
+// the end counts with many small files. A file that grows meanwhile is
+// caught before any rewrite of it takes its place.
 class PosixReadableFile final : public ReadableFile {
  public:
-  explicit PosixReadableFile(int fd) : fd_(fd) {}
+  PosixReadableFile(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
   ~PosixReadableFile() override { close(fd_); }
   PosixReadableFile(const PosixReadableFile&) = delete;
   PosixReadableFile& operator=(const PosixReadableFile&) = delete;
 
   Status Read(char* buffer, std::size_t capacity, std::size_t* got) override {
+    *got = 0;
+    if (offset_ >= size_) return Status::Ok();
+    capacity = static_cast<std::size_t>(
+        std::min<std::uint64_t>(capacity, size_ - offset_));
     ssize_t n;
     do {
       n = read(fd_, buffer, capacity);
     } while (n < 0 && errno == EINTR);
-    if (n < 0) {
-      *got = 0;
-      return LastError();
-    }
+    if (n < 0) return LastError();
+    // A file cut short meanwhile ends where it ends now.
+    if (n == 0) size_ = offset_;
+    offset_ += static_cast<std::uint64_t>(n);
     *got = static_cast<std::size_t>(n);
     return Status::Ok();
   }
 
   Status Rewind() override {
-    return lseek(fd_, 0, SEEK_SET) == 0 ? Status::Ok() : LastError();
+    if (lseek(fd_, 0, SEEK_SET) != 0) return LastError();
+    offset_ = 0;
+    return Status::Ok();
   }
 
  private:
   const int fd_;
+  std::uint64_t size_;
+  std::uint64_t offset_ = 0;
 };
 
 class PosixWritableFile final : public WritableFile {
@@ -376,14 +391,14 @@ class PosixFileSystem final : public FileSystem {
     struct stat st;
     if (fstat(fd.get(), &st) != 0) return LastError();
     if (!S_ISREG(st.st_mode)) return NotRegular();
-    // Reads must wait as usual where a file system could make them block.
-    int flags = fcntl(fd.get(), F_GETFL);
-    if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
-      return LastError();
+    // Reads must wait as usual where a file system could make them block;
+    // O_NONBLOCK is the only flag F_SETFL would change here.
+    if (fcntl(fd.get(), F_SETFL, 0) != 0) return LastError();
+    if (st.st_size >= kSequentialHintSize) {
+      posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);  // a mere hint
     }
-    posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);  // a mere hint
     FillInfo(st, info);
-    file->reset(new PosixReadableFile(fd.release()));
+    file->reset(new PosixReadableFile(fd.release(), info->size));
     return Status::Ok();
   }
 
