@@ -3,8 +3,10 @@
 namespace vs {
 
 bool SameVersion(const FileInfo& a, const FileInfo& b) {
+  // Not the change time: renaming another link of the same file changes
+  // it, while any write changes the modification time.
   return a.device == b.device && a.inode == b.inode && a.size == b.size &&
-         a.modified_ns == b.modified_ns && a.changed_ns == b.changed_ns;
+         a.modified_ns == b.modified_ns;
 }
 
 }  // namespace vs

@@ -38,7 +38,6 @@ struct FileInfo {
   dev_t device = 0;
   ino_t inode = 0;
   std::int64_t modified_ns = 0;  // content last changed
-  std::int64_t changed_ns = 0;   // content or attributes last changed
 };
 
 // Whether `a` and `b` describe the same file, unchanged in between.

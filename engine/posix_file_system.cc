@@ -171,7 +171,6 @@ void FillInfo(const struct stat& st, FileInfo* info) {
   info->device = st.st_dev;
   info->inode = st.st_ino;
   info->modified_ns = Nanoseconds(st.st_mtim);
-  info->changed_ns = Nanoseconds(st.st_ctim);
 }
 
 // A folder held open by its descriptor.

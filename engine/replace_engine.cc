@@ -53,9 +53,17 @@ struct CReplaceEngine::PendingFile {
 class CommitBatch {
  public:
   explicit CommitBatch(CReplaceEngine* engine) : m_engine(engine) {}
-  ~CommitBatch() { Commit(); }
+  // Only reached with files waiting when the walk is left by an exception
+  // (out of memory): their temporary files go, and their originals stay.
+  ~CommitBatch() {
+    for (auto& file : m_files) m_engine->DiscardTemp(&file);
+  }
 
   void Add(CReplaceEngine::PendingFile file) {
+    if (!file.temp && m_files.empty()) {
+      m_engine->Finish(&file);  // nothing waits before it
+      return;
+    }
     if (file.temp) ++m_rewrites;
     m_files.push_back(std::move(file));
     if (m_rewrites >= kMaxBatchedRewrites) Commit();
@@ -93,16 +101,16 @@ void CReplaceEngine::ProcessFolder(const std::string& folder) {
   Status opened = m_fileSystem->OpenFolder(folder, /*follow_link=*/true, &base);
   if (!opened.ok()) return ListingFailed(folder, opened);
   Matcher matcher(m_strFind, m_codePage);
+  std::unique_ptr<ScanAhead> scan_ahead;
   if (m_bChangeText && !NothingToReplace()) {
-    m_scanAhead = std::make_unique<ScanAhead>(
+    scan_ahead = std::make_unique<ScanAhead>(
         ScanSettings{m_fileSystem, &matcher, m_strReplace, &m_codePage},
         m_scanThreads);
   }
-  WalkFolder(*base);
-  m_scanAhead.reset();
+  WalkFolder(*base, scan_ahead.get());
 }
 
-void CReplaceEngine::WalkFolder(const Folder& folder) {
+void CReplaceEngine::WalkFolder(const Folder& folder, ScanAhead* scan_ahead) {
   // The whole listing is read and sorted first, so what the run renames
   // or creates in the folder is never met again, and every file system
   // gives the same order.
@@ -114,13 +122,12 @@ void CReplaceEngine::WalkFolder(const Folder& folder) {
             });
 
   // Regular files get their first look from the scan threads.
-  ScanAhead::FolderScan* scan = nullptr;
-  if (m_scanAhead) {
-    std::vector<std::string> names;
+  std::vector<std::string> regular_files;
+  if (scan_ahead) {
     for (const FolderEntry& entry : entries)
-      if (entry.kind == FileKind::kRegular) names.push_back(entry.name);
-    scan = m_scanAhead->Begin(folder, std::move(names));
+      if (entry.kind == FileKind::kRegular) regular_files.push_back(entry.name);
   }
+  ScanAhead::Scope scan(scan_ahead, folder, std::move(regular_files));
   std::size_t scanned = 0;
 
   CommitBatch batch(this);
@@ -128,27 +135,27 @@ void CReplaceEngine::WalkFolder(const Folder& folder) {
     if (entry.name == "." || entry.name == "..") continue;
     if (entry.kind == FileKind::kFolder) {
       batch.Commit();
-      if (m_bSubFolders) WalkSubfolder(folder, entry.name);
+      if (m_bSubFolders) WalkSubfolder(folder, entry.name, scan_ahead);
       continue;
     }
     std::optional<ScanResult> first_look;
-    if (scan && entry.kind == FileKind::kRegular)
-      first_look = m_scanAhead->Take(scan, scanned++);
+    if (scan_ahead && entry.kind == FileKind::kRegular)
+      first_look = scan.Take(scanned++);
     batch.Add(ProcessFile(folder, entry, std::move(first_look)));
   }
   batch.Commit();
-  if (scan) m_scanAhead->End(scan);
   if (!listed.ok()) ListingFailed(folder.path(), listed);
 }
 
 void CReplaceEngine::WalkSubfolder(const Folder& parent,
-                                   const std::string& name) {
+                                   const std::string& name,
+                                   ScanAhead* scan_ahead) {
   // Opened through its parent and never through a link: a subfolder
   // swapped for a link since the parent was listed is not entered.
   std::unique_ptr<Folder> folder;
   Status opened = m_fileSystem->OpenSubfolder(parent, name, &folder);
   if (!opened.ok()) return ListingFailed(parent.path() + "/" + name, opened);
-  WalkFolder(*folder);
+  WalkFolder(*folder, scan_ahead);
 }
 
 void CReplaceEngine::ListingFailed(const std::string& path,

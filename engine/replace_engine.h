@@ -88,8 +88,10 @@ class CReplaceEngine {
   friend class CommitBatch;
   struct PendingFile;
 
-  void WalkFolder(const Folder& folder);
-  void WalkSubfolder(const Folder& parent, const std::string& name);
+  // `scan_ahead` is null when no file's text needs a look.
+  void WalkFolder(const Folder& folder, ScanAhead* scan_ahead);
+  void WalkSubfolder(const Folder& parent, const std::string& name,
+                     ScanAhead* scan_ahead);
   void ListingFailed(const std::string& path, const Status& status);
   PendingFile ProcessFile(const Folder& folder, const FolderEntry& entry,
                           std::optional<ScanResult> first_look);
@@ -120,7 +122,6 @@ class CReplaceEngine {
 
   FileSystem* m_fileSystem;
   std::vector<char> m_readBuffer;  // one per engine, reused for every file
-  std::unique_ptr<ScanAhead> m_scanAhead;  // during a run with a text step
 };
 
 }  // namespace vs

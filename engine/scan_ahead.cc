@@ -41,6 +41,7 @@ struct ScanAhead::FolderScan {
   std::vector<std::string> names;
   std::vector<JobState> states;
   std::vector<ScanResult> results;
+  std::vector<std::exception_ptr> errors;
   // Helper threads take files from the back, so they seldom work on the
   // very file the walk waits for: no queued job at or after `back`.
   std::size_t back = 0;
@@ -68,6 +69,7 @@ ScanAhead::FolderScan* ScanAhead::Begin(const Folder& folder,
   scan->folder = &folder;
   scan->states.assign(names.size(), JobState::kQueued);
   scan->results.resize(names.size());
+  scan->errors.resize(names.size());
   scan->back = names.size();
   scan->names = std::move(names);
   FolderScan* handle = scan.get();
@@ -89,6 +91,7 @@ ScanResult ScanAhead::Take(FolderScan* scan, std::size_t index) {
   }
   m_workDone.wait(lock,
                   [&] { return scan->states[index] == JobState::kDone; });
+  if (scan->errors[index]) std::rethrow_exception(scan->errors[index]);
   return std::move(scan->results[index]);
 }
 
@@ -124,10 +127,16 @@ void ScanAhead::Work() {
     scan->states[index] = JobState::kRunning;
     ++scan->running;
     lock.unlock();
-    ScanResult result =
-        ScanFile(m_settings, *scan->folder, scan->names[index], &buffer);
+    ScanResult result;
+    std::exception_ptr error;
+    try {
+      result = ScanFile(m_settings, *scan->folder, scan->names[index], &buffer);
+    } catch (...) {
+      error = std::current_exception();  // for the walk to meet at Take
+    }
     lock.lock();
     scan->results[index] = std::move(result);
+    scan->errors[index] = error;
     scan->states[index] = JobState::kDone;
     --scan->running;
     m_workDone.notify_all();

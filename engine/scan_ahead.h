@@ -10,6 +10,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -50,6 +51,27 @@ class ScanAhead {
  public:
   struct FolderScan;
 
+  // The scan of one folder's files, from Begin to End, however the walk
+  // leaves the folder. Does nothing with a null ScanAhead.
+  class Scope {
+   public:
+    Scope(ScanAhead* ahead, const Folder& folder,
+          std::vector<std::string> names)
+        : m_ahead(ahead),
+          m_scan(ahead ? ahead->Begin(folder, std::move(names)) : nullptr) {}
+    ~Scope() {
+      if (m_scan) m_ahead->End(m_scan);
+    }
+    Scope(const Scope&) = delete;
+    Scope& operator=(const Scope&) = delete;
+
+    ScanResult Take(std::size_t index) { return m_ahead->Take(m_scan, index); }
+
+   private:
+    ScanAhead* m_ahead;
+    FolderScan* m_scan;
+  };
+
   // Starts `threads` helper threads; with none, Take scans every file.
   ScanAhead(const ScanSettings& settings, unsigned threads);
   ~ScanAhead();
@@ -60,7 +82,8 @@ class ScanAhead {
   // stay open until End; the files of the folder begun last are scanned
   // first, as the walk needs them first.
   FolderScan* Begin(const Folder& folder, std::vector<std::string> names);
-  // The result for names[index]; each index is taken once.
+  // The result for names[index]; each index is taken once. What a helper
+  // thread's scan threw (out of memory) is thrown here.
   ScanResult Take(FolderScan* scan, std::size_t index);
   // Waits for the scans still running in `scan` and forgets it.
   void End(FolderScan* scan);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <new>
 
 #include "tests/fault_file_system.h"
 #include "tests/temp_folder.h"
@@ -315,6 +316,48 @@ TEST(RacesTest, AFileWrittenWhileItIsRewrittenIsLeftAlone) {
   EXPECT_EQ(engine.m_changeLog.LookUp(tree.Path("a.txt")),
             ChangeList{"Failed to change Text (the file changed while it "
                        "was being rewritten)"});
+}
+
+}  // namespace
+}  // namespace vs::test
+
+namespace vs::test {
+namespace {
+
+// Running out of memory abandons the run wherever it is. What was done
+// stays done; nothing is left half done and no temporary file remains.
+TEST(OutOfMemoryTest, AnAbandonedRunLeavesNoTemporaryFiles) {
+  class ThrowingEngine : public TestEngine {
+   protected:
+    void AddToFilesList(const std::string&) override { throw std::bad_alloc(); }
+  };
+  TempFolder tree;
+  tree.Write("a.txt", "old");
+  tree.Write("b.txt", "old");
+  ThrowingEngine engine;
+  engine.m_strFind = "old";
+  engine.m_strReplace = "new";
+  engine.m_bChangeFileNames = 0;
+  EXPECT_THROW(engine.ProcessFolder(tree.path()), std::bad_alloc);
+  EXPECT_EQ(tree.Snapshot(), (Snapshot{{"a.txt", "new"}, {"b.txt", "old"}}));
+}
+
+TEST(OutOfMemoryTest, AScanThreadsFailureReachesTheWalk) {
+  for (unsigned threads : {0u, 1u, 3u}) {
+    SCOPED_TRACE(threads);
+    TempFolder tree;
+    for (char c = 'a'; c <= 'h'; ++c) tree.Write(std::string(1, c), "old");
+    FaultFileSystem fs;
+    fs.OnRead("/e", [](std::uint64_t) { throw std::bad_alloc(); });
+    TestEngine engine(&fs);
+    engine.m_strFind = "old";
+    engine.m_strReplace = "new";
+    engine.m_scanThreads = threads;
+    EXPECT_THROW(engine.ProcessFolder(tree.path()), std::bad_alloc);
+    for (const auto& [name, content] : tree.Snapshot())
+      EXPECT_TRUE(content == "old" || content == "new") << name;
+    EXPECT_EQ(tree.Snapshot().size(), 8u);
+  }
 }
 
 }  // namespace
