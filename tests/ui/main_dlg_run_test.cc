@@ -1,0 +1,214 @@
+// Start and the Files selection on real temporary trees: the sorted Files
+// list, a selected file's entries, what a second run keeps, and what the
+// dialog tells the user when a run cannot go as asked.
+#include <QMessageBox>
+#include <QTest>
+#include <memory>
+#include <new>
+
+#include "res/resource.h"
+#include "tests/fault_file_system.h"
+#include "tests/temp_folder.h"
+#include "tests/ui/dialog_probe.h"
+#include "tests/ui/modal_answer.h"
+#include "ui/main_dlg.h"
+
+using namespace vs::ui;
+using namespace vs::ui::test;
+using vs::test::FaultFileSystem;
+
+namespace {
+
+// What a message box showed.
+struct Message {
+  QString title;
+  QString text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+};
+
+Message Read(QWidget* modal) {
+  auto* box = qobject_cast<QMessageBox*>(modal);
+  if (!box) return {modal->windowTitle(), "(not a message box)", {}};
+  return {box->windowTitle(), box->text(), box->icon()};
+}
+
+}  // namespace
+
+class MainDlgRunTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init();
+  void cleanup();
+
+  void startListsChangedFilesSorted();
+  void selectionShowsEntriesSorted();
+  void secondStartKeepsChangesUntilSelection();
+  void nameInvalidInDisplayEncodingFindsItsEntries();
+  void emptyBaseDirectoryRunsNothing();
+  void runProblemsAreTold();
+  void outOfMemoryInHandlerIsToldAndDialogGoesOn();
+
+ private:
+  void Open(vs::FileSystem* file_system = vs::RealFileSystem());
+  void Start(const std::string& base, const QString& find,
+             const QString& replace);
+  QString P(const std::string& relative) {
+    return QString::fromStdString(m_tree->Path(relative));
+  }
+
+  std::unique_ptr<vs::test::TempFolder> m_tree;  // new for each test
+  std::unique_ptr<CMainDlg> m_dlg;
+};
+
+void MainDlgRunTest::init() {
+  m_tree = std::make_unique<vs::test::TempFolder>();
+  m_tree->Write("sub/z.txt", "old\n");
+  m_tree->Write("sub.txt", "old\n");
+  m_tree->Write("A.txt", "nothing to change\n");
+  m_tree->Write("old-notes.txt", "a\nold\nold old\nb\nc\nd\ne\nf\ng\nold\n");
+}
+
+void MainDlgRunTest::cleanup() {
+  m_dlg.reset();
+  m_tree.reset();
+}
+
+void MainDlgRunTest::Open(vs::FileSystem* file_system) {
+  m_dlg = std::make_unique<CMainDlg>(nullptr, file_system);
+  m_dlg->show();
+  QVERIFY(QTest::qWaitForWindowActive(m_dlg.get()));
+}
+
+void MainDlgRunTest::Start(const std::string& base, const QString& find,
+                           const QString& replace) {
+  Edit(*m_dlg, IDC_BASE_DIR)->setText(QString::fromLocal8Bit(base.c_str()));
+  Edit(*m_dlg, IDC_FIND)->setText(find);
+  Edit(*m_dlg, IDC_REPLACE)->setText(replace);
+  Click(Button(*m_dlg, IDC_START));
+}
+
+// The list sorts the paths itself: the walk meets sub/z.txt before
+// sub.txt, the list shows them the other way round.
+void MainDlgRunTest::startListsChangedFilesSorted() {
+  Open();
+  Start(m_tree->path(), "old", "new");
+  QCOMPARE(Texts(List(*m_dlg, IDC_FILES)),
+           (QStringList{P("old-notes.txt"), P("sub.txt"), P("sub/z.txt")}));
+  QVERIFY(m_tree->Exists("new-notes.txt"));
+  QCOMPARE(m_tree->Read("sub/z.txt").substr(0, 3), std::string("new"));
+}
+
+void MainDlgRunTest::selectionShowsEntriesSorted() {
+  Open();
+  Start(m_tree->path(), "old", "new");
+  ClickItem(List(*m_dlg, IDC_FILES), P("old-notes.txt"));
+  // The name entry above the line entries, and line 10 above line 2.
+  QCOMPARE(Texts(List(*m_dlg, IDC_CHANGES)),
+           (QStringList{"Changed File Name to: new-notes.txt", "Line 10: new",
+                        "Line 2: new", "Line 3: new new"}));
+
+  ClickItem(List(*m_dlg, IDC_FILES), P("sub.txt"));
+  QCOMPARE(Texts(List(*m_dlg, IDC_CHANGES)), QStringList{"Line 1: new"});
+}
+
+void MainDlgRunTest::secondStartKeepsChangesUntilSelection() {
+  Open();
+  Start(m_tree->path(), "old", "new");
+  ClickItem(List(*m_dlg, IDC_FILES), P("sub.txt"));
+  const QStringList shown = Texts(List(*m_dlg, IDC_CHANGES));
+
+  m_tree->Write("later.txt", "new\n");
+  Start(m_tree->path(), "new", "newer");
+
+  QCOMPARE(Texts(List(*m_dlg, IDC_FILES)),
+           (QStringList{P("later.txt"), P("new-notes.txt"), P("sub.txt"),
+                        P("sub/z.txt")}));
+  QCOMPARE(Texts(List(*m_dlg, IDC_CHANGES)), shown);
+
+  ClickItem(List(*m_dlg, IDC_FILES), P("later.txt"));
+  QCOMPARE(Texts(List(*m_dlg, IDC_CHANGES)), QStringList{"Line 1: newer"});
+}
+
+// "caf\xE9" is not UTF-8: the list shows a stand-in character, yet the
+// item still finds the entries recorded under the name's bytes.
+void MainDlgRunTest::nameInvalidInDisplayEncodingFindsItsEntries() {
+  vs::test::TempFolder tree;
+  tree.Write("caf\xE9.txt", "old\n");
+  Open();
+  CheckBox(*m_dlg, IDC_CHANGE_FILE_NAMES)->setChecked(false);
+  Start(tree.path(), "old", "new");
+
+  QListWidget* files = List(*m_dlg, IDC_FILES);
+  QCOMPARE(files->count(), 1);
+  QVERIFY(files->item(0)->text().contains(QChar::ReplacementCharacter));
+  ClickItem(files, files->item(0)->text());
+  QCOMPARE(Texts(List(*m_dlg, IDC_CHANGES)), QStringList{"Line 1: new"});
+}
+
+void MainDlgRunTest::emptyBaseDirectoryRunsNothing() {
+  FaultFileSystem file_system;
+  Open(&file_system);
+  Start(m_tree->path(), "old", "new");
+  const QStringList listed = Texts(List(*m_dlg, IDC_FILES));
+  const std::size_t calls = file_system.calls().size();
+
+  Message message;
+  ModalAnswer answer([&](QWidget* box) { message = Read(box); });
+  Start("", "nothing", "new");
+
+  QVERIFY(answer.answered());
+  QCOMPARE(message.icon, QMessageBox::Information);
+  QVERIFY2(message.text.contains("base directory"), qPrintable(message.text));
+  QCOMPARE(file_system.calls().size(), calls);  // no file touched
+  QCOMPARE(Texts(List(*m_dlg, IDC_FILES)), listed);
+  QVERIFY(m_dlg->isVisible());
+}
+
+void MainDlgRunTest::runProblemsAreTold() {
+  FaultFileSystem file_system;
+  file_system.FailAlways(FaultFileSystem::Op::kListFolder, "/sub",
+                         FaultFileSystem::IoError());
+  Open(&file_system);
+
+  Message message;
+  ModalAnswer answer([&](QWidget* box) { message = Read(box); });
+  Start(m_tree->path(), "old", "new");
+
+  QVERIFY(answer.answered());
+  QCOMPARE(message.icon, QMessageBox::Warning);
+  QVERIFY2(message.text.contains("1 folder could not be read"),
+           qPrintable(message.text));
+  // The rest of the tree was done all the same.
+  QCOMPARE(Texts(List(*m_dlg, IDC_FILES)),
+           (QStringList{P("old-notes.txt"), P("sub.txt")}));
+}
+
+// Memory running out inside a handler (here while Browse asks for a
+// folder) ends that handler with a message; the dialog then goes on.
+void MainDlgRunTest::outOfMemoryInHandlerIsToldAndDialogGoesOn() {
+  Open();
+  m_dlg->SetFolderPicker(
+      [](QWidget*, const QString&) -> std::optional<QString> {
+        throw std::bad_alloc();
+      });
+  Message message;
+  ModalAnswer answer([&](QWidget* box) { message = Read(box); });
+  Click(Button(*m_dlg, IDC_BROWSE));
+
+  QVERIFY(answer.answered());
+  QCOMPARE(message.text, QString("Out of memory."));
+  QCOMPARE(message.icon, QMessageBox::Warning);
+  QCOMPARE(message.title, QCoreApplication::applicationName());
+  QVERIFY(m_dlg->isVisible());
+
+  m_dlg->SetFolderPicker(
+      [](QWidget*, const QString&) -> std::optional<QString> {
+        return QString("/picked");
+      });
+  Click(Button(*m_dlg, IDC_BROWSE));
+  QCOMPARE(Edit(*m_dlg, IDC_BASE_DIR)->text(), QString("/picked"));
+}
+
+QTEST_MAIN(MainDlgRunTest)
+#include "main_dlg_run_test.moc"

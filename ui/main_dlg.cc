@@ -1,0 +1,139 @@
+#include "ui/main_dlg.h"
+
+#include <QStringList>
+
+#include "res/resource.h"
+#include "res/string_table.h"
+#include "ui/about_dlg.h"
+#include "ui/app_icon.h"
+#include "ui/local_text.h"
+#include "ui/message_box.h"
+#include "ui/system_menu.h"
+
+namespace vs::ui {
+namespace {
+
+// A run that fails everywhere reports every file; the message shows the
+// first few of them.
+constexpr std::size_t kMaxReportsShown = 20;
+
+QString Count(int n, const char* one, const char* many) {
+  return QStringLiteral("%1 %2").arg(n).arg(
+      QString::fromUtf8(n == 1 ? one : many));
+}
+
+}  // namespace
+
+CMainDlg::CMainDlg(QWidget* parent, FileSystem* file_system)
+    : CDialog(IDD_MAIN_DIALOG, parent),
+      CReplaceEngine(file_system),
+      m_hIcon(LoadIconResource(IDR_MAINFRAME)) {
+  MapClicked(IDC_BROWSE, &CMainDlg::OnBrowse);
+  MapClicked(IDC_START, &CMainDlg::OnStart);
+  MapSelChange(IDC_FILES, &CMainDlg::OnSelchangeFiles);
+}
+
+void CMainDlg::DoDataExchange(CDataExchange* pDX) {
+  CDialog::DoDataExchange(pDX);
+  DDX_Control(pDX, IDC_CHANGES, m_listChanges);
+  DDX_Control(pDX, IDC_FILES, m_listFiles);
+  DDX_Text(pDX, IDC_BASE_DIR, m_strBaseDir);
+  DDX_Check(pDX, IDC_SUBFOLDERS, m_bSubFolders);
+  DDX_Text(pDX, IDC_FIND, m_strFind);
+  DDX_Text(pDX, IDC_REPLACE, m_strReplace);
+  DDX_Check(pDX, IDC_CHANGE_FILE_NAMES, m_bChangeFileNames);
+  DDX_Check(pDX, IDC_CHANGE_TEXT, m_bChangeText);
+}
+
+bool CMainDlg::OnInitDialog() {
+  CDialog::OnInitDialog();
+
+  if (QMenu* system_menu = GetSystemMenu()) {
+    const QString about =
+        QString::fromUtf8(res::LoadResourceString(IDS_ABOUTBOX));
+    if (!about.isEmpty()) {
+      system_menu->addSeparator();
+      AppendSysCommand(system_menu, IDM_ABOUTBOX, about);
+    }
+  }
+  // One icon with both images: the window manager takes the large one for
+  // the task switcher and the small one for the caption.
+  setWindowIcon(m_hIcon);
+  return true;
+}
+
+void CMainDlg::OnSysCommand(unsigned id, qintptr param) {
+  // The system keeps the four low bits of a command for itself.
+  if ((id & 0xFFF0) == IDM_ABOUTBOX) {
+    CAboutDlg about(this);
+    about.DoModal();
+  } else {
+    CDialog::OnSysCommand(id, param);
+  }
+}
+
+void CMainDlg::OnBrowse() {
+  const std::optional<QString> folder =
+      m_folderPicker(this, QStringLiteral("Select the destination folder"));
+  if (!folder) return;
+  m_strBaseDir = ToLocalBytes(*folder);
+  UpdateData(false);
+}
+
+void CMainDlg::OnStart() {
+  UpdateData(true);
+  if (m_strBaseDir.empty()) {
+    // The engine walks no folder without a name; say so rather than
+    // finish a run that did nothing.
+    ShowMessage(this, QStringLiteral("Enter the base directory to search."),
+                QMessageBox::Information);
+    return;
+  }
+  m_listFiles.ResetContent();
+  m_problems = Problems();
+  m_problemReports.clear();
+  ProcessFolder(m_strBaseDir);
+  if (m_problems.any()) TellOfProblems();
+}
+
+void CMainDlg::OnSelchangeFiles() {
+  const int selected = m_listFiles.GetCurSel();
+  const std::string path =
+      (selected != CListBox::LB_ERR && m_listFiles.GetCount() > 0)
+          ? m_listFiles.GetText(selected)
+          : std::string();
+  m_listChanges.ResetContent();
+  for (const std::string& entry : m_changeLog.LookUp(path))
+    m_listChanges.AddString(entry);
+}
+
+void CMainDlg::AddToFilesList(const std::string& path) {
+  m_listFiles.AddString(path);
+}
+
+void CMainDlg::ReportProblem(const std::string& message) {
+  if (m_problemReports.size() < kMaxReportsShown)
+    m_problemReports.push_back(message);
+}
+
+void CMainDlg::TellOfProblems() {
+  QStringList lines;
+  if (m_problems.unlisted_folders > 0)
+    lines << Count(m_problems.unlisted_folders, "folder", "folders") +
+                 QStringLiteral(" could not be read.");
+  if (m_problems.unreadable_files > 0)
+    lines << Count(m_problems.unreadable_files, "file", "files") +
+                 QStringLiteral(" could not be read.");
+  if (m_problems.failure_entries > 0)
+    lines << Count(m_problems.failure_entries, "change", "changes") +
+                 QStringLiteral(
+                     " failed; the Changes list of each file "
+                     "in the Files list says which.");
+  QStringList details;
+  for (const std::string& report : m_problemReports)
+    details << ToQString(report);
+  ShowMessage(this, lines.join(QLatin1Char('\n')), QMessageBox::Warning,
+              details.join(QLatin1Char('\n')));
+}
+
+}  // namespace vs::ui
