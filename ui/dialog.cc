@@ -13,10 +13,12 @@
 #include "ui/dialog_builder.h"
 #include "ui/message_box.h"
 #include "ui/system_menu.h"
+#include "ui/win_app.h"
 
 namespace vs::ui {
 
-CDialog::CDialog(int template_id, QWidget* parent) : QDialog(parent) {
+CDialog::CDialog(int template_id, QWidget* parent)
+    : QDialog(parent), m_templateId(static_cast<unsigned>(template_id)) {
   const res::DialogTemplate* dialog_template =
       res::FindDialogTemplate(template_id);
   if (!dialog_template) return;
@@ -59,6 +61,11 @@ void CDialog::setVisible(bool visible) {
     if (OnInitDialog() && m_firstTabStop) m_firstTabStop->setFocus();
   }
   QDialog::setVisible(visible);
+}
+
+bool CDialog::OnCmdMsg(unsigned id) {
+  CWinApp* app = AfxGetApp();
+  return app && app->OnCmdMsg(id);
 }
 
 void CDialog::DoDataExchange(CDataExchange*) {}
@@ -119,7 +126,20 @@ void CDialog::keyPressEvent(QKeyEvent* event) {
     QCoreApplication::sendEvent(target, &request);
     return;
   }
+  // F1 with Shift, Ctrl and Alt up asks for help.
+  const Qt::KeyboardModifiers held =
+      event->modifiers() &
+      (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+  if (event->key() == Qt::Key_F1 && held == Qt::NoModifier) {
+    RunHandler([this] { OnHelpKey(); });
+    return;
+  }
   QDialog::keyPressEvent(event);
+}
+
+void CDialog::OnHelpKey() {
+  CWinApp* app = AfxGetApp();
+  if (app && app->m_pMainWnd) app->m_pMainWnd->OnCmdMsg(ID_HELP);
 }
 
 void CDialog::ConnectClicked(int id, std::function<void()> handler) {

@@ -1,5 +1,5 @@
 // A dialog built from a dialog template: its controls, their data
-// exchange, its modal run with OK and Cancel, and its system menu.
+// exchange, its modal run with OK and Cancel, its system menu, and F1.
 // Subclasses override DoDataExchange and OnInitDialog and map control
 // notifications to their handlers.
 #pragma once
@@ -15,6 +15,9 @@ class QContextMenuEvent;
 class QKeyEvent;
 
 namespace vs::ui {
+
+// A dialog's help topic is this plus its template id.
+inline constexpr unsigned HID_BASE_RESOURCE = 0x20000;
 
 class CDialog : public QDialog {
   Q_OBJECT
@@ -35,6 +38,14 @@ class CDialog : public QDialog {
   QWidget* GetDlgItem(int id) const;
   // The window's system menu, or nullptr when it has none.
   QMenu* GetSystemMenu() const { return m_systemMenu; }
+
+  // The help topic of this dialog.
+  unsigned HelpTopic() const { return HID_BASE_RESOURCE + m_templateId; }
+
+  // Routes the command `id`: the dialog's own map binds only its
+  // controls' notifications, so commands go on to the application. False
+  // when nothing handled it.
+  virtual bool OnCmdMsg(unsigned id);
 
   // The first show initialises the dialog before the window appears.
   void setVisible(bool visible) override;
@@ -68,7 +79,10 @@ class CDialog : public QDialog {
  private:
   void ConnectClicked(int id, std::function<void()> handler);
   void ConnectSelChange(int id, std::function<void()> handler);
+  // F1: the application's main window is sent ID_HELP.
+  void OnHelpKey();
 
+  unsigned m_templateId;
   bool m_hasTemplate = false;
   bool m_initialised = false;
   std::map<int, QWidget*> m_controls;

@@ -1,13 +1,18 @@
 // vellumshaper: batch find-and-replace over a folder tree, in one dialog.
+// It takes no command-line arguments of its own.
 #include <QApplication>
 
-#include "ui/main_dlg.h"
+#include "ui/main_app.h"
+
+// The one application object, made before main runs.
+vs::ui::CMainApp theApp;
 
 int main(int argc, char** argv) {
   // QApplication also takes the user's locale, whose character set the
   // engine works in.
-  QApplication app(argc, argv);
-  vs::ui::CMainDlg dialog;
-  dialog.DoModal();
-  return 0;
+  QApplication qt(argc, argv);
+  QApplication::setApplicationVersion(QStringLiteral(VS_VERSION));
+  // Under Wayland the desktop entry gives the task bar its icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral("vellumshaper"));
+  return vs::ui::AfxWinMain();
 }
