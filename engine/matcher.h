@@ -22,7 +22,7 @@ class Matcher {
 
   // The first occurrence in text[from, text.size()) that starts on a
   // character boundary, or npos. `*boundary` is a position known to
-  // start a character (a line start, or the end of an earlier
+  // start a character (a line start, or the start of an earlier
   // occurrence), with *boundary <= from; it is moved forward as the
   // search learns later boundaries, and is meaningless in a single-byte
   // code page. Characters start afresh after every line feed in `text`.

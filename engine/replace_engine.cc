@@ -371,7 +371,7 @@ std::string CReplaceEngine::ReplaceText(std::string text) const {
        at != Matcher::npos;
        at = matcher.Find(text, at + find_length, &boundary)) {
     ++count;
-    boundary = at + find_length;
+    boundary = at;  // the occurrence's end may be inside a character
   }
   if (count == 0) return text;
 
@@ -385,7 +385,8 @@ std::string CReplaceEngine::ReplaceText(std::string text) const {
        at = matcher.Find(text, at + find_length, &boundary)) {
     result.append(text, copied, at - copied);
     result += m_strReplace;
-    copied = boundary = at + find_length;
+    copied = at + find_length;
+    boundary = at;
   }
   result.append(text, copied, std::string::npos);
   return result;

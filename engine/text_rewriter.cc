@@ -172,7 +172,10 @@ Status TextRewriter::Rewrite(ReadableFile* file, WritableFile* out,
       writer.Emit(text.data() + pos, hit - pos);
       writer.Emit(m_replace.data(), m_replace.size());
       if (m_matcher.find() != m_replace) writer.MarkChanged();
-      pos = *boundary = hit + find_length;
+      // A find text may end with a lead byte, so the occurrence's end is no
+      // sure character start; its start is.
+      *boundary = hit;
+      pos = hit + find_length;
     }
     std::size_t stop = std::max(pos, limit);
     writer.Emit(text.data() + pos, stop - pos);

@@ -52,6 +52,9 @@ INSTANTIATE_TEST_SUITE_P(
         // An occurrence right after a two-byte character is found.
         ReplaceCase{"\x95\x5C\x41", "\x41", "b", 932, "\x95\x5C"
                                                       "b"},
+        // A find text ending in a lead byte: the characters of the subject
+        // stay as they are, so the second 0x81 of each pair never matches.
+        ReplaceCase{"\x81\x81\x81\x81", "\x81", "X", 932, "X\x81X\x81"},
         // A lead byte that ends the text still starts a character.
         ReplaceCase{"a\x95", "\x95", "x", 932, "ax"}));
 
