@@ -37,6 +37,7 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 ROOT = HERE.parent
 sys.path.insert(0, str(HERE))
+sys.dont_write_bytecode = True  # no __pycache__ in the work tree
 import make_tree  # noqa: E402
 
 KERNEL_TARBALL = Path("/usr/src/linux-source-6.1.tar.xz")
