@@ -5,18 +5,18 @@
 namespace vs {
 
 Matcher::Matcher(std::string_view find, const CodePage& code_page)
-    : m_find(find), m_codePage(code_page) {
-  if (m_find.find('\n') != std::string_view::npos) m_find = {};
-}
+    : m_find(find.find('\n') == std::string_view::npos ? find
+                                                         : std::string_view()),
+      m_codePage(code_page),
+      m_search(m_find) {}
 
 std::size_t Matcher::Find(std::string_view text, std::size_t from,
                           std::size_t* boundary) const {
   if (m_find.empty()) return npos;
   while (from < text.size() && text.size() - from >= m_find.size()) {
-    const void* hit = memmem(text.data() + from, text.size() - from,
-                             m_find.data(), m_find.size());
+    const char* hit = m_search.Find(text.data() + from, text.size() - from);
     if (!hit) return npos;
-    std::size_t at = static_cast<const char*>(hit) - text.data();
+    std::size_t at = static_cast<std::size_t>(hit - text.data());
     if (!m_codePage.double_byte()) return at;
     AdvanceBoundary(text, at, boundary);
     if (*boundary == at) return at;

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "engine/byte_search.h"
 #include "engine/code_page.h"
 
 namespace vs {
@@ -38,6 +39,7 @@ class Matcher {
  private:
   std::string_view m_find;
   const CodePage& m_codePage;
+  ByteSearch m_search;
 };
 
 }  // namespace vs
