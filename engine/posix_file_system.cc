@@ -208,10 +208,17 @@ class PosixReadableFile final : public ReadableFile {
     capacity = static_cast<std::size_t>(
         std::min<std::uint64_t>(capacity, size_ - offset_));
     ssize_t n;
-    do {
-      n = read(fd_, buffer, capacity);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) return LastError();
+    while ((n = read(fd_, buffer, capacity)) < 0) {
+      if (errno == EINTR) continue;
+      // The file was opened with O_NONBLOCK, which regular files ignore on
+      // nearly every file system; one that honours it gets ordinary,
+      // waiting reads from here on.
+      if (errno == EAGAIN && !blocking_) {
+        blocking_ = true;
+        if (fcntl(fd_, F_SETFL, 0) == 0) continue;
+      }
+      return LastError();
+    }
     // A file cut short meanwhile ends where it ends now.
     if (n == 0) size_ = offset_;
     offset_ += static_cast<std::uint64_t>(n);
@@ -220,6 +227,7 @@ class PosixReadableFile final : public ReadableFile {
   }
 
   Status Rewind() override {
+    if (offset_ == 0) return Status::Ok();  // nothing read yet
     if (lseek(fd_, 0, SEEK_SET) != 0) return LastError();
     offset_ = 0;
     return Status::Ok();
@@ -228,7 +236,8 @@ class PosixReadableFile final : public ReadableFile {
  private:
   const int fd_;
   std::uint64_t size_;
-  std::uint64_t offset_ = 0;
+  std::uint64_t offset_ = 0;  // where the descriptor's position is
+  bool blocking_ = false;
 };
 
 class PosixWritableFile final : public WritableFile {
@@ -390,9 +399,6 @@ class PosixFileSystem final : public FileSystem {
     struct stat st;
     if (fstat(fd.get(), &st) != 0) return LastError();
     if (!S_ISREG(st.st_mode)) return NotRegular();
-    // Reads must wait as usual where a file system could make them block;
-    // O_NONBLOCK is the only flag F_SETFL would change here.
-    if (fcntl(fd.get(), F_SETFL, 0) != 0) return LastError();
     if (st.st_size >= kSequentialHintSize) {
       posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);  // a mere hint
     }
@@ -455,6 +461,13 @@ class PosixFileSystem final : public FileSystem {
   bool Exists(const Folder& folder, const std::string& name) override {
     struct stat st;
     return fstatat(FdOf(folder), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  }
+
+  std::size_t OpenFilesLimit() override {
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1024;
+    if (limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
+    return static_cast<std::size_t>(limit.rlim_cur);
   }
 };
 
