@@ -128,6 +128,9 @@ class FileSystem {
 
   // Whether anything (a dangling link included) has the name `name`.
   virtual bool Exists(const Folder& folder, const std::string& name) = 0;
+
+  // How many files and folders the process may hold open at once.
+  virtual std::size_t OpenFilesLimit() = 0;
 };
 
 // The process's one POSIX file system.

@@ -86,7 +86,7 @@ CReplaceEngine::CReplaceEngine(FileSystem* file_system)
     : m_fileSystem(file_system) {
   // The walk itself is one thread; the others look ahead of it.
   unsigned cores = std::thread::hardware_concurrency();
-  m_scanThreads = cores > 1 ? cores - 1 : 0;
+  m_scanThreads = cores > 1 ? cores : 0;
 }
 
 CReplaceEngine::~CReplaceEngine() = default;
@@ -101,61 +101,41 @@ void CReplaceEngine::ProcessFolder(const std::string& folder) {
   Status opened = m_fileSystem->OpenFolder(folder, /*follow_link=*/true, &base);
   if (!opened.ok()) return ListingFailed(folder, opened);
   Matcher matcher(m_strFind, m_codePage);
-  std::unique_ptr<ScanAhead> scan_ahead;
-  if (m_bChangeText && !NothingToReplace()) {
-    scan_ahead = std::make_unique<ScanAhead>(
-        ScanSettings{m_fileSystem, &matcher, m_strReplace, &m_codePage},
-        m_scanThreads);
-  }
-  WalkFolder(*base, scan_ahead.get());
+  ScanAhead scan_ahead(
+      ScanSettings{m_fileSystem, &matcher, m_strReplace, &m_codePage,
+                   m_bChangeText && !NothingToReplace(), m_bSubFolders != 0},
+      m_scanThreads);
+  WalkFolder(scan_ahead.Start(std::move(base)), &scan_ahead);
 }
 
-void CReplaceEngine::WalkFolder(const Folder& folder, ScanAhead* scan_ahead) {
-  // The whole listing is read and sorted first, so what the run renames
-  // or creates in the folder is never met again, and every file system
-  // gives the same order.
-  std::vector<FolderEntry> entries;
-  Status listed = m_fileSystem->ListFolder(folder, &entries);
-  std::sort(entries.begin(), entries.end(),
-            [](const FolderEntry& a, const FolderEntry& b) {
-              return a.name < b.name;
-            });
-
-  // Regular files get their first look from the scan threads.
-  std::vector<std::string> regular_files;
-  if (scan_ahead) {
-    for (const FolderEntry& entry : entries)
-      if (entry.kind == FileKind::kRegular) regular_files.push_back(entry.name);
-  }
-  ScanAhead::Scope scan(scan_ahead, folder, std::move(regular_files));
-  std::size_t scanned = 0;
-
+void CReplaceEngine::WalkFolder(ScanAhead::ListedFolder& listed,
+                                ScanAhead* scan_ahead) {
+  const Folder& folder = *listed.folder;
   CommitBatch batch(this);
-  for (const FolderEntry& entry : entries) {
+  for (std::size_t i = 0; i < listed.entries.size(); ++i) {
+    const FolderEntry& entry = listed.entries[i];
     if (entry.name == "." || entry.name == "..") continue;
     if (entry.kind == FileKind::kFolder) {
       batch.Commit();
-      if (m_bSubFolders) WalkSubfolder(folder, entry.name, scan_ahead);
+      if (m_bSubFolders) WalkSubfolder(listed, i, scan_ahead);
       continue;
     }
-    std::optional<ScanResult> first_look;
-    if (scan_ahead && entry.kind == FileKind::kRegular)
-      first_look = scan.Take(scanned++);
-    batch.Add(ProcessFile(folder, entry, std::move(first_look)));
+    batch.Add(ProcessFile(folder, entry, scan_ahead->TakeScan(listed, i)));
   }
   batch.Commit();
-  if (!listed.ok()) ListingFailed(folder.path(), listed);
+  if (!listed.listed.ok()) ListingFailed(folder.path(), listed.listed);
 }
 
-void CReplaceEngine::WalkSubfolder(const Folder& parent,
-                                   const std::string& name,
-                                   ScanAhead* scan_ahead) {
-  // Opened through its parent and never through a link: a subfolder
-  // swapped for a link since the parent was listed is not entered.
-  std::unique_ptr<Folder> folder;
-  Status opened = m_fileSystem->OpenSubfolder(parent, name, &folder);
-  if (!opened.ok()) return ListingFailed(parent.path() + "/" + name, opened);
-  WalkFolder(*folder, scan_ahead);
+void CReplaceEngine::WalkSubfolder(ScanAhead::ListedFolder& parent,
+                                   std::size_t index, ScanAhead* scan_ahead) {
+  ScanAhead::ListedFolder& sub = scan_ahead->Enter(parent, index);
+  if (sub.opened.ok()) {
+    WalkFolder(sub, scan_ahead);
+  } else {
+    ListingFailed(
+        parent.folder->path() + "/" + parent.entries[index].name, sub.opened);
+  }
+  scan_ahead->Leave(parent, index);
 }
 
 void CReplaceEngine::ListingFailed(const std::string& path,
@@ -213,7 +193,7 @@ void CReplaceEngine::PrepareText(PendingFile* file,
   if (NothingToReplace()) return;
   Matcher matcher(m_strFind, m_codePage);
   const ScanSettings settings{m_fileSystem, &matcher, m_strReplace,
-                              &m_codePage};
+                              &m_codePage, true, false};
   // Most files hold no occurrence: they are read once and never written.
   if (!first_look)
     first_look = ScanFile(settings, *file->folder, file->name, &m_readBuffer);

@@ -15,12 +15,11 @@
 #include "engine/change_log.h"
 #include "engine/code_page.h"
 #include "engine/file_system.h"
+#include "engine/scan_ahead.h"
 
 namespace vs {
 
 class CommitBatch;
-class ScanAhead;
-struct ScanResult;
 
 class CReplaceEngine {
  public:
@@ -70,8 +69,9 @@ class CReplaceEngine {
   // write nothing.
   int m_bDryRun = 0;
   CodePage m_codePage = CodePage::FromLocale();
-  // Threads that read and search files ahead of the walk; what a run
-  // does is the same with any number of them.
+  // Threads that list folders and read and search files ahead of the
+  // walk, which mostly waits for them; what a run does is the same with
+  // any number of them, and with none the walk does it all itself.
   unsigned m_scanThreads;
 
   ChangeLog m_changeLog;
@@ -88,9 +88,8 @@ class CReplaceEngine {
   friend class CommitBatch;
   struct PendingFile;
 
-  // `scan_ahead` is null when no file's text needs a look.
-  void WalkFolder(const Folder& folder, ScanAhead* scan_ahead);
-  void WalkSubfolder(const Folder& parent, const std::string& name,
+  void WalkFolder(ScanAhead::ListedFolder& listed, ScanAhead* scan_ahead);
+  void WalkSubfolder(ScanAhead::ListedFolder& parent, std::size_t index,
                      ScanAhead* scan_ahead);
   void ListingFailed(const std::string& path, const Status& status);
   PendingFile ProcessFile(const Folder& folder, const FolderEntry& entry,

@@ -5,6 +5,25 @@
 #include "engine/text_rewriter.h"
 
 namespace vs {
+namespace {
+
+// Folders listed ahead of the walk hold a descriptor each until the walk
+// leaves them; this bounds how many, and so how far ahead helpers go.
+// Most descriptors stay the walk's: it holds one for each level of
+// nesting and a batch of new files.
+constexpr std::size_t kMaxOpenAhead = 128;
+constexpr std::size_t kShareOfDescriptors = 8;
+
+// A look that failed for want of descriptors, which helpers may have
+// been holding, is taken again at the walk's turn.
+bool ShortOfDescriptors(const Status& status) {
+  return status.code() == Status::Code::kNoDescriptors;
+}
+// A walk that had to wait is woken once helpers have done this many more
+// jobs (or run out of work), not after every job.
+constexpr unsigned kWakeAfterJobs = 32;
+
+}  // namespace
 
 Status ScanOpenFile(const ScanSettings& settings, ReadableFile* file,
                     std::vector<char>* buffer, bool* changes) {
@@ -34,22 +53,11 @@ ScanResult ScanFile(const ScanSettings& settings, const Folder& folder,
   return result;
 }
 
-enum class JobState { kQueued, kRunning, kDone };
-
-struct ScanAhead::FolderScan {
-  const Folder* folder;
-  std::vector<std::string> names;
-  std::vector<JobState> states;
-  std::vector<ScanResult> results;
-  std::vector<std::exception_ptr> errors;
-  // Helper threads take files from the back, so they seldom work on the
-  // very file the walk waits for: no queued job at or after `back`.
-  std::size_t back = 0;
-  std::size_t running = 0;  // jobs helper threads are working on
-};
-
 ScanAhead::ScanAhead(const ScanSettings& settings, unsigned threads)
-    : m_settings(settings) {
+    : m_settings(settings),
+      m_maxOpenAhead(std::min(
+          kMaxOpenAhead,
+          settings.file_system->OpenFilesLimit() / kShareOfDescriptors)) {
   for (unsigned i = 0; i < threads; ++i)
     m_threads.emplace_back(&ScanAhead::Work, this);
 }
@@ -63,83 +71,206 @@ ScanAhead::~ScanAhead() {
   for (std::thread& thread : m_threads) thread.join();
 }
 
-ScanAhead::FolderScan* ScanAhead::Begin(const Folder& folder,
-                                        std::vector<std::string> names) {
-  auto scan = std::make_unique<FolderScan>();
-  scan->folder = &folder;
-  scan->states.assign(names.size(), JobState::kQueued);
-  scan->results.resize(names.size());
-  scan->errors.resize(names.size());
-  scan->back = names.size();
-  scan->names = std::move(names);
-  FolderScan* handle = scan.get();
+void ScanAhead::List(ListedFolder* folder) const {
+  folder->listed =
+      m_settings.file_system->ListFolder(*folder->folder, &folder->entries);
+  // Sorted, so every file system gives the same order; the whole listing
+  // is read first, so what the run renames or creates in the folder is
+  // never met again.
+  std::sort(folder->entries.begin(), folder->entries.end(),
+            [](const FolderEntry& a, const FolderEntry& b) {
+              return a.name < b.name;
+            });
+  folder->jobs = std::vector<Job>(folder->entries.size());
+  for (std::size_t i = 0; i < folder->entries.size(); ++i) {
+    const FolderEntry& entry = folder->entries[i];
+    Job::Kind kind = Job::Kind::kNone;
+    if (entry.kind == FileKind::kRegular && m_settings.scan_text)
+      kind = Job::Kind::kScan;
+    if (entry.kind == FileKind::kFolder && m_settings.sub_folders)
+      kind = Job::Kind::kListing;
+    folder->jobs[i].kind = kind;
+    if (kind == Job::Kind::kNone) folder->jobs[i].state = JobState::kDone;
+  }
+}
+
+ScanAhead::ListedFolder& ScanAhead::Start(std::unique_ptr<Folder> base) {
+  auto listed = std::make_unique<ListedFolder>();
+  listed->folder = std::move(base);
+  List(listed.get());
   {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_scans.push_back(std::move(scan));
+    m_base = std::move(listed);
   }
   m_workQueued.notify_all();
-  return handle;
+  return *m_base;
 }
 
-ScanResult ScanAhead::Take(FolderScan* scan, std::size_t index) {
+void ScanAhead::RunScan(ListedFolder& folder, std::size_t index,
+                        std::vector<char>* buffer) {
+  folder.jobs[index].scan = ScanFile(m_settings, *folder.folder,
+                                     folder.entries[index].name, buffer);
+}
+
+void ScanAhead::RunListing(ListedFolder& folder, std::size_t index) {
+  // Opened through its parent and never through a link: a subfolder
+  // swapped for a link since the parent was listed is not entered.
+  auto sub = std::make_unique<ListedFolder>();
+  sub->opened = m_settings.file_system->OpenSubfolder(
+      *folder.folder, folder.entries[index].name, &sub->folder);
+  if (sub->opened.ok()) List(sub.get());
+  folder.jobs[index].listing = std::move(sub);
+}
+
+std::optional<ScanResult> ScanAhead::TakeScan(ListedFolder& folder,
+                                              std::size_t index) {
+  Job& job = folder.jobs[index];
+  if (job.kind != Job::Kind::kScan) return std::nullopt;
   std::unique_lock<std::mutex> lock(m_mutex);
-  if (scan->states[index] == JobState::kQueued) {
-    // No thread has got to it: scanning it here beats waiting.
-    scan->states[index] = JobState::kDone;
+  if (m_threads.empty()) {
+    job.state = JobState::kDone;
     lock.unlock();
-    return ScanFile(m_settings, *scan->folder, scan->names[index], &m_buffer);
+    RunScan(folder, index, &m_buffer);
+  } else {
+    // Helpers take jobs in walk order, so this one is next if not done.
+    WaitFor(lock, job);
+    if (!job.error && ShortOfDescriptors(job.scan.status)) {
+      lock.unlock();
+      RunScan(folder, index, &m_buffer);
+    }
   }
-  m_workDone.wait(lock,
-                  [&] { return scan->states[index] == JobState::kDone; });
-  if (scan->errors[index]) std::rethrow_exception(scan->errors[index]);
-  return std::move(scan->results[index]);
+  if (job.error) std::rethrow_exception(job.error);
+  return std::move(job.scan);
 }
 
-void ScanAhead::End(FolderScan* scan) {
+ScanAhead::ListedFolder& ScanAhead::Enter(ListedFolder& folder,
+                                          std::size_t index) {
+  Job& job = folder.jobs[index];
   std::unique_lock<std::mutex> lock(m_mutex);
-  m_workDone.wait(lock, [&] { return scan->running == 0; });
-  m_scans.erase(std::find_if(m_scans.begin(), m_scans.end(),
-                             [&](const auto& s) { return s.get() == scan; }));
+  if (job.state != JobState::kQueued) {
+    WaitFor(lock, job);
+    if (job.error) std::rethrow_exception(job.error);
+    const ListedFolder& listed = *job.listing;
+    // (A listing that failed has no jobs a helper could be working on.)
+    if (!(listed.jobs.empty() && (ShortOfDescriptors(listed.opened) ||
+                                  ShortOfDescriptors(listed.listed))))
+      return *job.listing;
+    --m_openAhead;
+  }
+  // Listed here rather than waited for when no helper has started on it:
+  // helpers may be held back by m_maxOpenAhead, which the walk must not
+  // wait on.
+  job.state = JobState::kRunning;
+  ++m_openAhead;
+  std::unique_ptr<ListedFolder> stale = std::move(job.listing);
+  lock.unlock();
+  stale.reset();
+  RunListing(folder, index);
+  lock.lock();
+  job.state = JobState::kDone;
+  lock.unlock();
+  m_workQueued.notify_all();
+  return *job.listing;
 }
 
-bool ScanAhead::FindWork(FolderScan** scan, std::size_t* index) {
-  for (auto it = m_scans.rbegin(); it != m_scans.rend(); ++it) {
-    FolderScan& s = **it;
-    while (s.back > 0 && s.states[s.back - 1] != JobState::kQueued) --s.back;
-    if (s.back > 0) {
-      *scan = &s;
-      *index = --s.back;
+void ScanAhead::Leave(ListedFolder& folder, std::size_t index) {
+  std::unique_ptr<ListedFolder> done;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    done = std::move(folder.jobs[index].listing);
+    --m_openAhead;
+  }
+  m_workQueued.notify_all();
+  // `done` closes its folder here, outside the lock.
+}
+
+void ScanAhead::WaitFor(std::unique_lock<std::mutex>& lock, Job& job) {
+  if (job.state == JobState::kDone) return;
+  m_walkWaitsFor = &job;
+  m_doneSinceWait = 0;
+  m_walkWake.wait(lock, [&] { return job.state == JobState::kDone; });
+  m_walkWaitsFor = nullptr;
+}
+
+bool ScanAhead::FindWork(ListedFolder* folder, ListedFolder** owner,
+                         std::size_t* index) {
+  // Walk order: a folder's entries in turn, a subfolder's whole tree at
+  // its place. `settled` moves past jobs that hold nothing more to take.
+  bool settling = true;
+  for (std::size_t i = folder->settled; i < folder->jobs.size(); ++i) {
+    Job& job = folder->jobs[i];
+    bool settled = false;
+    if (job.state == JobState::kQueued) {
+      if (job.kind == Job::Kind::kListing && m_openAhead >= m_maxOpenAhead)
+        return false;  // far enough ahead
+      *owner = folder;
+      *index = i;
+      if (settling && job.kind == Job::Kind::kScan) folder->settled = i + 1;
       return true;
+    }
+    if (job.kind == Job::Kind::kListing) {
+      // Running: its tree is not known yet. Done: its tree, until the
+      // walk has left it.
+      if (job.state == JobState::kDone) {
+        if (job.listing && FindWork(job.listing.get(), owner, index))
+          return true;
+        settled = !job.listing ||
+                  job.listing->settled == job.listing->jobs.size();
+      }
+    } else {
+      settled = true;  // scans taken, or nothing to do
+    }
+    if (settling && settled) {
+      folder->settled = i + 1;
+    } else {
+      settling = false;
     }
   }
   return false;
+}
+
+void ScanAhead::JobDone(Job& job) {
+  job.state = JobState::kDone;
+  ++m_doneSinceWait;
+  if (m_walkWaitsFor && m_walkWaitsFor->state == JobState::kDone &&
+      m_doneSinceWait >= kWakeAfterJobs)
+    m_walkWake.notify_one();
 }
 
 void ScanAhead::Work() {
   std::vector<char> buffer;
   std::unique_lock<std::mutex> lock(m_mutex);
   for (;;) {
-    FolderScan* scan = nullptr;
+    ListedFolder* folder = nullptr;
     std::size_t index = 0;
-    m_workQueued.wait(lock,
-                      [&] { return m_stopping || FindWork(&scan, &index); });
+    while (!m_stopping &&
+           !(m_base && FindWork(m_base.get(), &folder, &index))) {
+      // Out of work: a walk waiting on a job that is done need not wait
+      // for more.
+      if (m_walkWaitsFor && m_walkWaitsFor->state == JobState::kDone)
+        m_walkWake.notify_one();
+      m_workQueued.wait(lock);
+    }
     if (m_stopping) return;
-    scan->states[index] = JobState::kRunning;
-    ++scan->running;
+    Job& job = folder->jobs[index];
+    job.state = JobState::kRunning;
+    const bool listing = job.kind == Job::Kind::kListing;
+    if (listing) ++m_openAhead;
     lock.unlock();
-    ScanResult result;
     std::exception_ptr error;
     try {
-      result = ScanFile(m_settings, *scan->folder, scan->names[index], &buffer);
+      if (listing) {
+        RunListing(*folder, index);
+      } else {
+        RunScan(*folder, index, &buffer);
+      }
     } catch (...) {
-      error = std::current_exception();  // for the walk to meet at Take
+      error = std::current_exception();  // for the walk to meet at its turn
     }
     lock.lock();
-    scan->results[index] = std::move(result);
-    scan->errors[index] = error;
-    scan->states[index] = JobState::kDone;
-    --scan->running;
-    m_workDone.notify_all();
+    job.error = error;
+    JobDone(job);
+    if (listing) m_workQueued.notify_all();  // its files and subfolders
   }
 }
 

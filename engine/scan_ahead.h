@@ -1,18 +1,20 @@
-// The first look at a file's text, which most files never get past, and
-// threads that take that look at the files of the walk ahead of it.
+// The first look at the tree, taken ahead of the walk.
 //
-// The walk hands each folder's files to ScanAhead and takes the results
-// back in walk order; helper threads scan from the other end of the
-// folder, and the walk scans a file itself when no thread has got to it
-// yet. Scanning
-// only reads, and every result is used at the file's own turn, so a run
-// with helper threads does exactly what a run without them does.
+// Helper threads open and list the folders the walk will enter and read
+// and search the files it will come to, in the walk's own order and a
+// bounded way ahead of it; the walk takes each result at its turn, and
+// does the work itself when there are no helpers. Looking only reads, and
+// every result is used at the walk's turn, so a run with helper threads
+// does what a run without them does. (Only what another program changes
+// in the tree meanwhile may be seen a moment earlier.)
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -31,12 +33,14 @@ struct ScanResult {
   FileInfo version;      // the file as it was when it was scanned
 };
 
-// What a scan needs to know of the run.
+// What a look needs to know of the run.
 struct ScanSettings {
   FileSystem* file_system;
   const Matcher* matcher;
   std::string_view replace;
   const CodePage* code_page;
+  bool scan_text;    // regular files get a first look at their text
+  bool sub_folders;  // subfolders are walked, so listed ahead
 };
 
 // Scans the file `name` in `folder`; `buffer` is scratch space.
@@ -48,59 +52,77 @@ Status ScanOpenFile(const ScanSettings& settings, ReadableFile* file,
                     std::vector<char>* buffer, bool* changes);
 
 class ScanAhead {
+  struct Job;
+
  public:
-  struct FolderScan;
-
-  // The scan of one folder's files, from Begin to End, however the walk
-  // leaves the folder. Does nothing with a null ScanAhead.
-  class Scope {
-   public:
-    Scope(ScanAhead* ahead, const Folder& folder,
-          std::vector<std::string> names)
-        : m_ahead(ahead),
-          m_scan(ahead ? ahead->Begin(folder, std::move(names)) : nullptr) {}
-    ~Scope() {
-      if (m_scan) m_ahead->End(m_scan);
-    }
-    Scope(const Scope&) = delete;
-    Scope& operator=(const Scope&) = delete;
-
-    ScanResult Take(std::size_t index) { return m_ahead->Take(m_scan, index); }
-
-   private:
-    ScanAhead* m_ahead;
-    FolderScan* m_scan;
+  // A folder of the walk, opened and listed.
+  struct ListedFolder {
+    std::unique_ptr<Folder> folder;  // null when opening it failed
+    Status opened;
+    std::vector<FolderEntry> entries;  // sorted by name, as bytes
+    Status listed;                     // the listing stopped early
+    // What is looked at ahead, one job for each entry.
+    std::vector<Job> jobs;
+    std::size_t settled = 0;  // jobs before this hold no work left
   };
 
-  // Starts `threads` helper threads; with none, Take scans every file.
+  // Starts `threads` helper threads.
   ScanAhead(const ScanSettings& settings, unsigned threads);
+  // Waits for the helpers' jobs in hand; what the walk left is dropped.
   ~ScanAhead();
   ScanAhead(const ScanAhead&) = delete;
   ScanAhead& operator=(const ScanAhead&) = delete;
 
-  // Queues the files `names` of `folder` for scanning. The folder must
-  // stay open until End; the files of the folder begun last are scanned
-  // first, as the walk needs them first.
-  FolderScan* Begin(const Folder& folder, std::vector<std::string> names);
-  // The result for names[index]; each index is taken once. What a helper
-  // thread's scan threw (out of memory) is thrown here.
-  ScanResult Take(FolderScan* scan, std::size_t index);
-  // Waits for the scans still running in `scan` and forgets it.
-  void End(FolderScan* scan);
+  // Lists the walk's open base folder and starts looking ahead in it.
+  ListedFolder& Start(std::unique_ptr<Folder> base);
+  // The first look at the regular file folder.entries[index], when file
+  // texts get one. What a helper's look threw (out of memory) is thrown
+  // here.
+  std::optional<ScanResult> TakeScan(ListedFolder& folder, std::size_t index);
+  // The subfolder folder.entries[index], opened and listed; it stays
+  // open until Leave.
+  ListedFolder& Enter(ListedFolder& folder, std::size_t index);
+  // Closes the subfolder the walk is done with.
+  void Leave(ListedFolder& folder, std::size_t index);
 
  private:
   void Work();
-  // The next file a helper thread should scan, if any.
-  bool FindWork(FolderScan** scan, std::size_t* index);
+  // The first job in walk order that no one has taken, if any.
+  bool FindWork(ListedFolder* folder, ListedFolder** owner,
+                std::size_t* index);
+  // Runs a job, outside the lock.
+  void RunScan(ListedFolder& folder, std::size_t index,
+               std::vector<char>* buffer);
+  void RunListing(ListedFolder& folder, std::size_t index);
+  void List(ListedFolder* folder) const;
+  // Waits, the lock held, until `job` is done and the helpers are some
+  // way ahead again, so the walk is woken once for many jobs.
+  void WaitFor(std::unique_lock<std::mutex>& lock, Job& job);
+  void JobDone(Job& job);
 
   const ScanSettings m_settings;
-  std::vector<char> m_buffer;  // for the scans Take makes itself
+  const std::size_t m_maxOpenAhead;
+  std::vector<char> m_buffer;  // for the looks the walk takes itself
+  std::unique_ptr<ListedFolder> m_base;
+
   std::mutex m_mutex;
   std::condition_variable m_workQueued;
-  std::condition_variable m_workDone;
-  std::vector<std::unique_ptr<FolderScan>> m_scans;  // innermost last
+  std::condition_variable m_walkWake;
+  Job* m_walkWaitsFor = nullptr;
+  unsigned m_doneSinceWait = 0;
+  std::size_t m_openAhead = 0;  // folders listed ahead and not yet left
   bool m_stopping = false;
   std::vector<std::thread> m_threads;
+};
+
+enum class JobState : std::uint8_t { kQueued, kRunning, kDone };
+
+struct ScanAhead::Job {
+  enum class Kind : std::uint8_t { kNone, kScan, kListing } kind;
+  JobState state = JobState::kQueued;
+  std::exception_ptr error;  // what the job threw
+  ScanResult scan;           // kScan, once done
+  std::unique_ptr<ListedFolder> listing;  // kListing, until left
 };
 
 }  // namespace vs

@@ -16,6 +16,9 @@ Status::Code CodeOfErrno(int error_number) {
       return Status::Code::kExists;
     case ELOOP:  // what O_NOFOLLOW gives for a symbolic link
       return Status::Code::kNotRegular;
+    case EMFILE:
+    case ENFILE:
+      return Status::Code::kNoDescriptors;
     case ENOSPC:
     case EDQUOT:
       return Status::Code::kNoSpace;

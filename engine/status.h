@@ -15,6 +15,7 @@ class Status {
     kExists,       // something of the target name is there already
     kNotRegular,   // not a regular file (a link, a folder, a FIFO, ...)
     kNoSpace,      // the disk or a quota is full
+    kNoDescriptors,  // too many files open; a later try may succeed
     kIOError,      // any other failure
   };
 

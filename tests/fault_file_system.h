@@ -86,6 +86,7 @@ class FaultFileSystem final : public FileSystem {
                          const std::string& to) override;
   Status Remove(const Folder& folder, const std::string& name) override;
   bool Exists(const Folder& folder, const std::string& name) override;
+  std::size_t OpenFilesLimit() override { return base_->OpenFilesLimit(); }
 
  private:
   class WrappedFolder;
