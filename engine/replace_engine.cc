@@ -18,6 +18,8 @@ constexpr std::size_t kMaxEntryLength = 1023;
 // Rewritten files wait in a batch, so that flushing them to the disk
 // costs one wait for the batch instead of one for each file.
 constexpr std::size_t kMaxBatchedRewrites = 64;
+// A batch keeps the folders of its files open, up to this many.
+constexpr std::size_t kMaxBatchedFolders = 32;
 
 // Why a new file name cannot be used, or "" when it can.
 std::string RefusalOf(const std::string& name) {
@@ -47,9 +49,9 @@ struct CReplaceEngine::PendingFile {
   std::string refusal;  // why new_name cannot be used
 };
 
-// The files of one folder in walk order, committed before a subfolder is
-// walked and when the folder is done, so every effect happens in the
-// order of the walk.
+// Files in walk order, across folders, waiting to be finished together:
+// every new text of the batch is made durable first, then each file is
+// finished in turn, so every effect happens in the order of the walk.
 class CommitBatch {
  public:
   explicit CommitBatch(CReplaceEngine* engine) : m_engine(engine) {}
@@ -60,8 +62,11 @@ class CommitBatch {
   }
 
   void Add(CReplaceEngine::PendingFile file) {
-    if (!file.temp && m_files.empty()) {
-      m_engine->Finish(&file);  // nothing waits before it
+    // A file with nothing to do, or nothing waiting before it, is
+    // finished at once.
+    const bool idle = !file.temp && !file.rename_planned && !file.changed;
+    if (idle || (!file.temp && m_files.empty())) {
+      m_engine->Finish(&file);
       return;
     }
     if (file.temp) ++m_rewrites;
@@ -69,16 +74,25 @@ class CommitBatch {
     if (m_rewrites >= kMaxBatchedRewrites) Commit();
   }
 
+  // The walk is done with `folder`; files of it may still be waiting.
+  void Release(std::unique_ptr<Folder> folder) {
+    if (m_files.empty()) return;
+    m_folders.push_back(std::move(folder));
+    if (m_folders.size() >= kMaxBatchedFolders) Commit();
+  }
+
   void Commit() {
     for (auto& file : m_files) m_engine->SyncText(&file);
     for (auto& file : m_files) m_engine->Finish(&file);
     m_files.clear();
+    m_folders.clear();
     m_rewrites = 0;
   }
 
  private:
   CReplaceEngine* m_engine;
   std::vector<CReplaceEngine::PendingFile> m_files;
+  std::vector<std::unique_ptr<Folder>> m_folders;  // open for m_files
   std::size_t m_rewrites = 0;
 };
 
@@ -105,32 +119,35 @@ void CReplaceEngine::ProcessFolder(const std::string& folder) {
       ScanSettings{m_fileSystem, &matcher, m_strReplace, &m_codePage,
                    m_bChangeText && !NothingToReplace(), m_bSubFolders != 0},
       m_scanThreads);
-  WalkFolder(scan_ahead.Start(std::move(base)), &scan_ahead);
+  // Declared after scan_ahead, so files still waiting in it are dropped
+  // while their folders are open.
+  CommitBatch batch(this);
+  WalkFolder(scan_ahead.Start(std::move(base)), &scan_ahead, &batch);
+  batch.Commit();
 }
 
 void CReplaceEngine::WalkFolder(ScanAhead::ListedFolder& listed,
-                                ScanAhead* scan_ahead) {
+                                ScanAhead* scan_ahead, CommitBatch* batch) {
   const Folder& folder = *listed.folder;
-  CommitBatch batch(this);
   for (std::size_t i = 0; i < listed.entries.size(); ++i) {
     const FolderEntry& entry = listed.entries[i];
     if (entry.name == "." || entry.name == "..") continue;
     if (entry.kind == FileKind::kFolder) {
-      batch.Commit();
-      if (m_bSubFolders) WalkSubfolder(listed, i, scan_ahead);
+      if (m_bSubFolders) WalkSubfolder(listed, i, scan_ahead, batch);
       continue;
     }
-    batch.Add(ProcessFile(folder, entry, scan_ahead->TakeScan(listed, i)));
+    batch->Add(ProcessFile(folder, entry, scan_ahead->TakeScan(listed, i)));
   }
-  batch.Commit();
   if (!listed.listed.ok()) ListingFailed(folder.path(), listed.listed);
 }
 
 void CReplaceEngine::WalkSubfolder(ScanAhead::ListedFolder& parent,
-                                   std::size_t index, ScanAhead* scan_ahead) {
+                                   std::size_t index, ScanAhead* scan_ahead,
+                                   CommitBatch* batch) {
   ScanAhead::ListedFolder& sub = scan_ahead->Enter(parent, index);
   if (sub.opened.ok()) {
-    WalkFolder(sub, scan_ahead);
+    WalkFolder(sub, scan_ahead, batch);
+    batch->Release(std::move(sub.folder));
   } else {
     ListingFailed(
         parent.folder->path() + "/" + parent.entries[index].name, sub.opened);
@@ -196,10 +213,19 @@ void CReplaceEngine::PrepareText(PendingFile* file,
                               &m_codePage, true, false};
   // Most files hold no occurrence: they are read once and never written.
   if (!first_look)
-    first_look = ScanFile(settings, *file->folder, file->name, &m_readBuffer);
+    first_look = ScanFile(settings, *file->folder, file->name, &m_readBuffer,
+                          /*work_out_text=*/true);
   if (!first_look->regular) return;  // no regular file any more
   if (!first_look->status.ok()) return Unreadable(file->path, first_look->status);
   if (!first_look->changes) return;
+  if (first_look->new_text) {
+    // Worked out already: it stands if the file is still what was read.
+    FileInfo now;
+    if (m_fileSystem->Stat(*file->folder, file->name, &now).ok() &&
+        SameVersion(now, first_look->version))
+      return UseNewText(file, first_look->version,
+                        std::move(*first_look->new_text));
+  }
 
   std::unique_ptr<ReadableFile> in;
   FileInfo info;
@@ -231,6 +257,20 @@ void CReplaceEngine::PrepareText(PendingFile* file,
     return;
   }
   file->changes = std::move(lines);
+  file->changed = true;
+}
+
+void CReplaceEngine::UseNewText(PendingFile* file, const FileInfo& version,
+                                NewText new_text) {
+  if (!m_bDryRun) {
+    file->read_version = version;
+    Status status = CreateTemp(file, version);
+    if (status.ok())
+      status = file->temp->Append(new_text.bytes.data(), new_text.bytes.size());
+    if (status.ok()) status = file->temp->Flush();
+    if (!status.ok()) return FailText(file, status);
+  }
+  file->changes = std::move(new_text.lines);
   file->changed = true;
 }
 

@@ -88,9 +88,10 @@ class CReplaceEngine {
   friend class CommitBatch;
   struct PendingFile;
 
-  void WalkFolder(ScanAhead::ListedFolder& listed, ScanAhead* scan_ahead);
+  void WalkFolder(ScanAhead::ListedFolder& listed, ScanAhead* scan_ahead,
+                  CommitBatch* batch);
   void WalkSubfolder(ScanAhead::ListedFolder& parent, std::size_t index,
-                     ScanAhead* scan_ahead);
+                     ScanAhead* scan_ahead, CommitBatch* batch);
   void ListingFailed(const std::string& path, const Status& status);
   PendingFile ProcessFile(const Folder& folder, const FolderEntry& entry,
                           std::optional<ScanResult> first_look);
@@ -104,6 +105,9 @@ class CReplaceEngine {
   void PrepareText(PendingFile* file, std::optional<ScanResult> first_look);
   void SyncText(PendingFile* file);
   void FinishText(PendingFile* file);
+  // Writes a new text the first look worked out to a temporary file.
+  void UseNewText(PendingFile* file, const FileInfo& version,
+                  NewText new_text);
   Status CreateTemp(PendingFile* file, const FileInfo& like);
   void FailText(PendingFile* file, const Status& status);
   void DiscardTemp(PendingFile* file);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/string_sink.h"
 #include "engine/text_rewriter.h"
 
 namespace vs {
@@ -22,22 +23,46 @@ bool ShortOfDescriptors(const Status& status) {
 // A walk that had to wait is woken once helpers have done this many more
 // jobs (or run out of work), not after every job.
 constexpr unsigned kWakeAfterJobs = 32;
+// New texts worked out ahead wait in memory for the walk, up to this
+// many bytes; beyond it the walk works them out itself.
+constexpr std::size_t kNewTextBudget = 64 << 20;
 
 }  // namespace
 
 Status ScanOpenFile(const ScanSettings& settings, ReadableFile* file,
-                    std::vector<char>* buffer, bool* changes) {
+                    std::vector<char>* buffer, bool* changes,
+                    std::unique_ptr<NewText>* new_text) {
   TextRewriter rewriter(*settings.matcher, settings.replace,
                         *settings.code_page, buffer);
   bool found = false, binary = false;
   Status status = rewriter.FindsChange(file, &found);
-  if (status.ok() && found) status = rewriter.IsBinary(file, &binary);
-  *changes = status.ok() && found && !binary;
+  *changes = false;
+  if (!status.ok() || !found) return status;
+  if (!new_text) {
+    status = rewriter.IsBinary(file, &binary);
+    *changes = status.ok() && !binary;
+    return status;
+  }
+  // The rewrite also tells a binary file.
+  auto text = std::make_unique<NewText>();
+  StringSink sink;
+  status = rewriter.Rewrite(file, &sink, &text->lines, &binary);
+  if (!status.ok()) {
+    // A failure of the rewrite itself: the walk meets it again when it
+    // rewrites the file at its turn, and reports it as such.
+    *changes = true;
+    return Status::Ok();
+  }
+  if (binary || text->lines.empty()) return status;
+  text->bytes = std::move(sink.bytes);
+  *new_text = std::move(text);
+  *changes = true;
   return status;
 }
 
 ScanResult ScanFile(const ScanSettings& settings, const Folder& folder,
-                    const std::string& name, std::vector<char>* buffer) {
+                    const std::string& name, std::vector<char>* buffer,
+                    bool work_out_text) {
   ScanResult result;
   std::unique_ptr<ReadableFile> file;
   result.status =
@@ -47,8 +72,10 @@ ScanResult ScanFile(const ScanSettings& settings, const Folder& folder,
     result.status = Status::Ok();
   }
   if (file) {
-    result.status =
-        ScanOpenFile(settings, file.get(), buffer, &result.changes);
+    const bool in_memory =
+        work_out_text && result.version.size <= kMaxNewTextSource;
+    result.status = ScanOpenFile(settings, file.get(), buffer, &result.changes,
+                                 in_memory ? &result.new_text : nullptr);
   }
   return result;
 }
@@ -107,9 +134,14 @@ ScanAhead::ListedFolder& ScanAhead::Start(std::unique_ptr<Folder> base) {
 }
 
 void ScanAhead::RunScan(ListedFolder& folder, std::size_t index,
-                        std::vector<char>* buffer) {
-  folder.jobs[index].scan = ScanFile(m_settings, *folder.folder,
-                                     folder.entries[index].name, buffer);
+                        std::vector<char>* buffer, bool work_out_text) {
+  folder.jobs[index].scan =
+      ScanFile(m_settings, *folder.folder, folder.entries[index].name, buffer,
+               work_out_text);
+}
+
+std::size_t ScanAhead::NewTextSize(const Job& job) {
+  return job.scan.new_text ? job.scan.new_text->bytes.size() : 0;
 }
 
 void ScanAhead::RunListing(ListedFolder& folder, std::size_t index) {
@@ -130,13 +162,14 @@ std::optional<ScanResult> ScanAhead::TakeScan(ListedFolder& folder,
   if (m_threads.empty()) {
     job.state = JobState::kDone;
     lock.unlock();
-    RunScan(folder, index, &m_buffer);
+    RunScan(folder, index, &m_buffer, true);
   } else {
     // Helpers take jobs in walk order, so this one is next if not done.
     WaitFor(lock, job);
+    m_newTextBytes -= NewTextSize(job);
     if (!job.error && ShortOfDescriptors(job.scan.status)) {
       lock.unlock();
-      RunScan(folder, index, &m_buffer);
+      RunScan(folder, index, &m_buffer, true);
     }
   }
   if (job.error) std::rethrow_exception(job.error);
@@ -256,19 +289,21 @@ void ScanAhead::Work() {
     job.state = JobState::kRunning;
     const bool listing = job.kind == Job::Kind::kListing;
     if (listing) ++m_openAhead;
+    const bool work_out_text = m_newTextBytes < kNewTextBudget;
     lock.unlock();
     std::exception_ptr error;
     try {
       if (listing) {
         RunListing(*folder, index);
       } else {
-        RunScan(*folder, index, &buffer);
+        RunScan(*folder, index, &buffer, work_out_text);
       }
     } catch (...) {
       error = std::current_exception();  // for the walk to meet at its turn
     }
     lock.lock();
     job.error = error;
+    m_newTextBytes += NewTextSize(job);
     JobDone(job);
     if (listing) m_workQueued.notify_all();  // its files and subfolders
   }

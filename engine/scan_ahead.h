@@ -20,17 +20,26 @@
 #include <thread>
 #include <vector>
 
+#include "engine/change_log.h"
 #include "engine/code_page.h"
 #include "engine/file_system.h"
 #include "engine/matcher.h"
 
 namespace vs {
 
+// A changed file's new text and its line entries, worked out in memory.
+struct NewText {
+  std::string bytes;
+  ChangeList lines;
+};
+
 struct ScanResult {
   Status status;         // opening or reading the file failed
   bool regular = true;   // false: no regular file any more, text not ours
   bool changes = false;  // a line would change, and the file is not binary
   FileInfo version;      // the file as it was when it was scanned
+  // With `changes`, when the scan was asked to: the new text of `version`.
+  std::unique_ptr<NewText> new_text;
 };
 
 // What a look needs to know of the run.
@@ -43,13 +52,19 @@ struct ScanSettings {
   bool sub_folders;  // subfolders are walked, so listed ahead
 };
 
-// Scans the file `name` in `folder`; `buffer` is scratch space.
+// Scans the file `name` in `folder`; `buffer` is scratch space. With
+// `work_out_text`, a changed file no larger than kMaxNewTextSource also
+// gets its new text in the result.
 ScanResult ScanFile(const ScanSettings& settings, const Folder& folder,
-                    const std::string& name, std::vector<char>* buffer);
+                    const std::string& name, std::vector<char>* buffer,
+                    bool work_out_text = false);
+constexpr std::uint64_t kMaxNewTextSource = 1 << 20;
 
-// Tells whether the open file `file` has a line that would change.
+// Tells whether the open file `file` has a line that would change; with
+// `new_text`, puts the new text there when one does.
 Status ScanOpenFile(const ScanSettings& settings, ReadableFile* file,
-                    std::vector<char>* buffer, bool* changes);
+                    std::vector<char>* buffer, bool* changes,
+                    std::unique_ptr<NewText>* new_text = nullptr);
 
 class ScanAhead {
   struct Job;
@@ -92,7 +107,8 @@ class ScanAhead {
                 std::size_t* index);
   // Runs a job, outside the lock.
   void RunScan(ListedFolder& folder, std::size_t index,
-               std::vector<char>* buffer);
+               std::vector<char>* buffer, bool work_out_text);
+  static std::size_t NewTextSize(const Job& job);
   void RunListing(ListedFolder& folder, std::size_t index);
   void List(ListedFolder* folder) const;
   // Waits, the lock held, until `job` is done and the helpers are some
@@ -111,6 +127,7 @@ class ScanAhead {
   Job* m_walkWaitsFor = nullptr;
   unsigned m_doneSinceWait = 0;
   std::size_t m_openAhead = 0;  // folders listed ahead and not yet left
+  std::size_t m_newTextBytes = 0;  // in new texts the walk has not taken
   bool m_stopping = false;
   std::vector<std::thread> m_threads;
 };

@@ -14,6 +14,7 @@
 
 #include "engine/code_page.h"
 #include "engine/matcher.h"
+#include "engine/string_sink.h"
 #include "engine/text_rewriter.h"
 #include "fuzz/naive_rule.h"
 
@@ -49,18 +50,6 @@ class MemoryFile : public ReadableFile {
   const unsigned char m_pattern;
   std::size_t m_at = 0;
   std::size_t m_step = 0;
-};
-
-class MemorySink : public WritableFile {
- public:
-  std::string bytes;
-  Status Append(const char* data, std::size_t length) override {
-    bytes.append(data, length);
-    return Status::Ok();
-  }
-  Status Flush() override { return Status::Ok(); }
-  Status Sync() override { return Status::Ok(); }
-  Status Close() override { return Status::Ok(); }
 };
 
 // Mostly tiny blocks, where every boundary case lies, sometimes larger
@@ -170,7 +159,7 @@ void Check(const Case& c, const Expected& expected, std::vector<char>* buffer,
   if (found != expected.changes)
     Fail(c, "FindsChange", YesNo(found), YesNo(expected.changes));
 
-  MemorySink sink;
+  StringSink sink;
   ChangeList entries;
   if (!rewriter.Rewrite(&file, dry_run ? nullptr : &sink, &entries, &binary)
            .ok())

@@ -44,9 +44,9 @@ TEST(FailuresTest, AFailedRewriteLeavesTheFileAsItWas) {
        "Failed to change Text (Input/output error)", false},
       {"replacing fails", Op::kReplaceWith, 0, FaultFileSystem::IoError(),
        "Failed to change Text (Input/output error)", false},
-      // The first look reads once and stops at the occurrence; the binary
-      // check reads twice; the rewrite's read is the fourth.
-      {"read fails while rewriting", Op::kRead, 3, FaultFileSystem::IoError(),
+      // The first look reads once and stops at the occurrence; every read
+      // after it belongs to the rewrite.
+      {"read fails while rewriting", Op::kRead, 1, FaultFileSystem::IoError(),
        "Failed to change Text (Input/output error)", false},
       {"read fails at the first look", Op::kRead, 0,
        FaultFileSystem::IoError(), "", true},
@@ -303,10 +303,8 @@ TEST(RacesTest, AFileWrittenWhileItIsRewrittenIsLeftAlone) {
   TempFolder tree;
   tree.Write("a.txt", "old\n");
   FaultFileSystem fs;
-  // The first look reads once and the binary check twice; the fourth read
-  // is the rewrite's.
-  fs.OnRead("/a.txt", [&](std::uint64_t read_number) {
-    if (read_number != 4) return;
+  // While the new text is made durable, after it was worked out.
+  fs.Before(Op::kSync, "/a.txt", [&] {
     std::FILE* f = std::fopen(tree.Path("a.txt").c_str(), "ab");
     std::fputs("appended by someone else\n", f);
     std::fclose(f);

@@ -143,8 +143,22 @@ void FaultFileSystem::Record(const std::string& name, const std::string& args) {
   calls_.push_back(name + " " + args);
 }
 
+void FaultFileSystem::Before(Op op, std::string path_part,
+                             std::function<void()> hook) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  call_hooks_.push_back({op, std::move(path_part), std::move(hook)});
+}
+
 Status FaultFileSystem::Intercept(Op op, const std::string& name,
                                   const std::string& args) {
+  std::vector<std::function<void()>> due;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const CallHook& h : call_hooks_)
+      if (h.op == op && args.find(h.path_part) != std::string::npos)
+        due.push_back(h.hook);
+  }
+  for (const auto& hook : due) hook();
   Record(name, args);
   auto rule = Fire(op, args, 0);
   return rule ? rule->status : Status::Ok();

@@ -60,6 +60,9 @@ class FaultFileSystem final : public FileSystem {
   // test can change the file while the engine reads it.
   void OnRead(std::string path_part,
               std::function<void(std::uint64_t read_number)> hook);
+  // Runs `hook` before every call of `op` on a path containing
+  // `path_part` (any op but kRead, kAppend and kListFolderAfter).
+  void Before(Op op, std::string path_part, std::function<void()> hook);
 
   // "Name PATH" ("Name FROM TO" for the renames) for each call in the
   // order made, failed ones included, with full paths; Read, Rewind,
@@ -99,6 +102,12 @@ class FaultFileSystem final : public FileSystem {
     std::uint64_t reads = 0;
   };
 
+  struct CallHook {
+    Op op;
+    std::string path_part;
+    std::function<void()> hook;
+  };
+
   struct Rule {
     Op op;
     std::string path_part;
@@ -125,6 +134,7 @@ class FaultFileSystem final : public FileSystem {
   mutable std::mutex mutex_;
   std::vector<Rule> rules_;
   std::vector<ReadHook> read_hooks_;
+  std::vector<CallHook> call_hooks_;
   std::vector<std::string> calls_;
 };
 

@@ -8,6 +8,7 @@
 
 #include "engine/file_system.h"
 #include "engine/replace_engine.h"
+#include "engine/string_sink.h"
 
 namespace vs::test {
 
@@ -47,19 +48,6 @@ class StringFile : public ReadableFile {
   std::string m_bytes;
   std::size_t m_chunk;
   std::size_t m_at = 0;
-};
-
-// Collects what is written into a string.
-class StringSink : public WritableFile {
- public:
-  std::string bytes;
-  Status Append(const char* data, std::size_t length) override {
-    bytes.append(data, length);
-    return Status::Ok();
-  }
-  Status Flush() override { return Status::Ok(); }
-  Status Sync() override { return Status::Ok(); }
-  Status Close() override { return Status::Ok(); }
 };
 
 }  // namespace vs::test
