@@ -8,12 +8,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/file_system.h"
@@ -336,6 +339,73 @@ class PosixWritableFile final : public WritableFile {
   Status error_;
 };
 
+// Closing the last reference to a file that has lost its last name frees
+// its blocks, which costs several times the rename that took the name.
+// A file being replaced is therefore held through its rename and let go
+// here, on a thread of its own, while the walk goes on.
+class DeferredCloser {
+ public:
+  DeferredCloser() = default;
+  ~DeferredCloser() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    queued_.notify_one();
+    if (thread_.joinable()) thread_.join();
+  }
+  DeferredCloser(const DeferredCloser&) = delete;
+  DeferredCloser& operator=(const DeferredCloser&) = delete;
+
+  void Close(int fd) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (fds_.size() < kMaxWaiting) {
+        if (!thread_.joinable()) thread_ = std::thread(&DeferredCloser::Run, this);
+        fds_.push_back(fd);
+        fd = -1;
+      }
+    }
+    if (fd >= 0) {
+      close(fd);  // the thread is behind: no more descriptors held
+    } else {
+      queued_.notify_one();
+    }
+  }
+
+ private:
+  static constexpr std::size_t kMaxWaiting = 256;
+
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      queued_.wait(lock, [&] { return stopping_ || !fds_.empty(); });
+      std::vector<int> fds;
+      fds.swap(fds_);
+      lock.unlock();
+      for (int fd : fds) close(fd);
+      lock.lock();
+      if (stopping_ && fds_.empty()) return;
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable queued_;
+  std::vector<int> fds_;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
+// A reference to `name` that keeps the file from being freed, or -1.
+int HoldFile(int folder_fd, const char* name) {
+#if defined(O_PATH)
+  return openat(folder_fd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+#else
+  return openat(folder_fd, name,
+                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+#endif
+}
+
 class PosixFileSystem final : public FileSystem {
  public:
   PosixFileSystem() {
@@ -440,8 +510,12 @@ class PosixFileSystem final : public FileSystem {
   Status ReplaceWith(const Folder& folder, const std::string& from,
                      const std::string& to) override {
     int fd = FdOf(folder);
-    return renameat(fd, from.c_str(), fd, to.c_str()) == 0 ? Status::Ok()
-                                                           : LastError();
+    int replaced = HoldFile(fd, to.c_str());
+    Status status = renameat(fd, from.c_str(), fd, to.c_str()) == 0
+                        ? Status::Ok()
+                        : LastError();
+    if (replaced >= 0) closer_.Close(replaced);
+    return status;
   }
 
   Status RenameNoReplace(const Folder& folder, const std::string& from,
@@ -469,6 +543,9 @@ class PosixFileSystem final : public FileSystem {
     if (limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
     return static_cast<std::size_t>(limit.rlim_cur);
   }
+
+ private:
+  DeferredCloser closer_;
 };
 
 }  // namespace
