@@ -145,11 +145,13 @@ TEST(FailuresTest, AFailedListingEndsOnlyItsOwnFolder) {
 }
 
 // New text is on the disk before any file of the batch is replaced, and
-// files are replaced and renamed in walk order, each text before its name.
+// files are replaced and renamed in walk order, each text before its name,
+// a subfolder's files in their place.
 TEST(FailuresTest, EverythingIsDurableBeforeItReplacesAnything) {
   TempFolder tree;
   tree.Write("old-a.txt", "old");
-  tree.Write("old-b.txt", "old");
+  tree.Write("old-b/old-c.txt", "old");
+  tree.Write("old-d.txt", "old");
   FaultFileSystem fs;
   TestEngine engine(&fs);
   engine.m_strFind = "old";
@@ -159,17 +161,24 @@ TEST(FailuresTest, EverythingIsDurableBeforeItReplacesAnything) {
   std::vector<std::string> effects;
   for (const std::string& call : fs.calls()) {
     std::string name = call.substr(0, call.find(' '));
-    std::string file = call.find("old-a") != std::string::npos ? "a" : "b";
+    std::string file;
+    for (const char* f : {"a", "c", "d"})
+      if (call.find(std::string("old-") + f) != std::string::npos) file = f;
     if (name == "CreateExclusive" || name == "Sync" || name == "ReplaceWith" ||
         name == "RenameNoReplace")
       effects.push_back(name + " " + file);
   }
-  EXPECT_EQ(effects, (std::vector<std::string>{
-                         "CreateExclusive a", "CreateExclusive b", "Sync a",
-                         "Sync b", "ReplaceWith a", "RenameNoReplace a",
-                         "ReplaceWith b", "RenameNoReplace b"}));
-  EXPECT_EQ(tree.Snapshot(),
-            (Snapshot{{"new-a.txt", "new"}, {"new-b.txt", "new"}}));
+  EXPECT_EQ(effects,
+            (std::vector<std::string>{
+                "CreateExclusive a", "CreateExclusive c", "CreateExclusive d",
+                "Sync a", "Sync c", "Sync d",
+                "ReplaceWith a", "RenameNoReplace a",
+                "ReplaceWith c", "RenameNoReplace c",
+                "ReplaceWith d", "RenameNoReplace d"}));
+  EXPECT_EQ(tree.Snapshot(), (Snapshot{{"new-a.txt", "new"},
+                                       {"old-b", "<dir>"},
+                                       {"old-b/new-c.txt", "new"},
+                                       {"new-d.txt", "new"}}));
 }
 
 }  // namespace
