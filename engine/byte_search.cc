@@ -36,6 +36,14 @@ int Commonness(unsigned char c) {
   return (*table)[c];
 }
 
+// Text that keeps matching the two bytes but not the needle (a repeated
+// pattern) would make every position cost a compare of the whole needle;
+// past one false candidate for every 8 bytes, memmem, which is linear
+// whatever the text, takes over.
+bool TooManyChecks(std::size_t checks, std::ptrdiff_t searched) {
+  return checks > 256 + static_cast<std::size_t>(searched) / 8;
+}
+
 #if defined(VS_X86_VECTORS)
 
 // Where both bytes are in place for a start among the next 16 or 32
@@ -48,7 +56,10 @@ const char* FindSse2(const char* text, std::size_t length, std::string_view need
   const __m128i b2 = _mm_set1_epi8(needle[second]);
   const char* p = text;
   const char* const end = text + length;
-  for (; static_cast<std::size_t>(end - p) >= n + 15; p += 16) {
+  std::size_t checks = 0;
+  for (; static_cast<std::size_t>(end - p) >= n + 15 &&
+         !TooManyChecks(checks, p - text);
+       p += 16) {
     __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + first));
     __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + second));
     unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(
@@ -56,6 +67,7 @@ const char* FindSse2(const char* text, std::size_t length, std::string_view need
     while (mask) {
       const char* start = p + __builtin_ctz(mask);
       if (memcmp(start, needle.data(), n) == 0) return start;
+      ++checks;
       mask &= mask - 1;
     }
   }
@@ -71,7 +83,10 @@ __attribute__((target("avx2"))) const char* FindAvx2(
   const __m256i b2 = _mm256_set1_epi8(needle[second]);
   const char* p = text;
   const char* const end = text + length;
-  for (; static_cast<std::size_t>(end - p) >= n + 31; p += 32) {
+  std::size_t checks = 0;
+  for (; static_cast<std::size_t>(end - p) >= n + 31 &&
+         !TooManyChecks(checks, p - text);
+       p += 32) {
     __m256i v1 =
         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + first));
     __m256i v2 =
@@ -81,6 +96,7 @@ __attribute__((target("avx2"))) const char* FindAvx2(
     while (mask) {
       const char* start = p + __builtin_ctz(mask);
       if (memcmp(start, needle.data(), n) == 0) return start;
+      ++checks;
       mask &= mask - 1;
     }
   }
@@ -142,12 +158,19 @@ const char* ByteSearch::FindScalar(const char* text, std::size_t length) const {
   if (length < n) return nullptr;
   const char* const last_start = text + (length - n);
   const char rare = m_needle[m_rarest];
+  std::size_t checks = 0;
   for (const char* p = text; p <= last_start;) {
+    if (TooManyChecks(checks, p - text)) {
+      return static_cast<const char*>(
+          memmem(p, static_cast<std::size_t>(text + length - p),
+                 m_needle.data(), n));
+    }
     const void* hit = memchr(p + m_rarest, rare,
                              static_cast<std::size_t>(last_start - p) + 1);
     if (!hit) return nullptr;
     const char* start = static_cast<const char*>(hit) - m_rarest;
     if (memcmp(start, m_needle.data(), n) == 0) return start;
+    ++checks;
     p = start + 1;
   }
   return nullptr;

@@ -8,6 +8,12 @@
 namespace vs::test {
 namespace {
 
+std::string Repeat(const std::string& s, int times) {
+  std::string result;
+  for (int i = 0; i < times; ++i) result += s;
+  return result;
+}
+
 constexpr ByteSearch::Method kMethods[] = {ByteSearch::Method::kFastest,
                                            ByteSearch::Method::kScalar,
                                            ByteSearch::Method::kSse2};
@@ -47,6 +53,10 @@ TEST(ByteSearchTest, Cases) {
       {filler + "\xff\xfe" + filler, "\xfe"},
       {filler + "q" + filler + "Q", "Q"},  // one byte
       {filler + "VsAbsentTex" + filler + "VsAbsentText", "VsAbsentText"},
+      // A pattern that matches the two rarest bytes everywhere: the
+      // search hands over to memmem part-way.
+      {Repeat("ab", 20000) + "aa", Repeat("ab", 50) + "aa"},
+      {Repeat("ab", 20000), Repeat("ab", 50) + "aa"},
   };
   for (const auto& c : cases) ExpectFound(c.text, c.needle);
 }
