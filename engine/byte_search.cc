@@ -15,26 +15,23 @@ namespace {
 
 // How common a byte is in text and source code, roughly: the higher, the
 // commoner. Only the order matters, and only for speed.
-int Commonness(unsigned char c) {
-  static const auto* const table = [] {
-    auto* t = new std::array<std::uint16_t, 256>();
-    for (int b = 0; b < 256; ++b) {
-      (*t)[b] = b >= 0x80 ? 30 : 60;  // other bytes: punctuation, controls
-    }
-    const char letters[] = "etaoinsrhldcumfpgwybvkxjqz";  // commonest first
-    for (int i = 0; letters[i]; ++i) {
-      (*t)[static_cast<unsigned char>(letters[i])] = 280 - i * 5;
-      (*t)[static_cast<unsigned char>(letters[i] - 'a' + 'A')] = 150 - i * 3;
-    }
-    for (char d = '0'; d <= '9'; ++d) (*t)[static_cast<unsigned char>(d)] = 140;
-    for (const char* p = "_,.;()*=-/\"'{}#<>:[]&+!|\\"; *p; ++p)
-      (*t)[static_cast<unsigned char>(*p)] = 145;
-    (*t)['\n'] = (*t)['\t'] = 200;
-    (*t)[' '] = 300;
-    return t;
-  }();
-  return (*table)[c];
-}
+constexpr std::array<std::uint16_t, 256> kCommonness = [] {
+  std::array<std::uint16_t, 256> t{};
+  for (int b = 0; b < 256; ++b) t[b] = b >= 0x80 ? 30 : 60;  // the rest
+  const char letters[] = "etaoinsrhldcumfpgwybvkxjqz";  // commonest first
+  for (int i = 0; letters[i]; ++i) {
+    t[static_cast<unsigned char>(letters[i])] = 280 - i * 5;
+    t[static_cast<unsigned char>(letters[i] - 'a' + 'A')] = 150 - i * 3;
+  }
+  for (char d = '0'; d <= '9'; ++d) t[static_cast<unsigned char>(d)] = 140;
+  for (const char* p = "_,.;()*=-/\"'{}#<>:[]&+!|\\"; *p; ++p)
+    t[static_cast<unsigned char>(*p)] = 145;
+  t['\n'] = t['\t'] = 200;
+  t[' '] = 300;
+  return t;
+}();
+
+int Commonness(unsigned char c) { return kCommonness[c]; }
 
 // Text that keeps matching the two bytes but not the needle (a repeated
 // pattern) would make every position cost a compare of the whole needle;

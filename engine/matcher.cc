@@ -5,8 +5,7 @@
 namespace vs {
 
 Matcher::Matcher(std::string_view find, const CodePage& code_page)
-    : m_find(find.find('\n') == std::string_view::npos ? find
-                                                         : std::string_view()),
+    : m_find(NeverMatches(find) ? std::string_view() : find),
       m_codePage(code_page),
       m_search(m_find) {}
 

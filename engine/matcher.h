@@ -17,6 +17,11 @@ class Matcher {
   // line feed never matches: lines are cut at line feeds before matching.
   Matcher(std::string_view find, const CodePage& code_page);
 
+  // Whether a matcher for `find` would never match.
+  static bool NeverMatches(std::string_view find) {
+    return find.empty() || find.find('\n') != std::string_view::npos;
+  }
+
   bool never_matches() const { return m_find.empty(); }
   std::string_view find() const { return m_find; }
   std::size_t length() const { return m_find.size(); }

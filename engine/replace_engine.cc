@@ -115,10 +115,13 @@ void CReplaceEngine::ProcessFolder(const std::string& folder) {
   Status opened = m_fileSystem->OpenFolder(folder, /*follow_link=*/true, &base);
   if (!opened.ok()) return ListingFailed(folder, opened);
   Matcher matcher(m_strFind, m_codePage);
+  const bool scan_text = m_bChangeText && !NothingToReplace();
+  // Listing alone is too little work to hand to other threads: waking
+  // them would cost more than it saves.
   ScanAhead scan_ahead(
       ScanSettings{m_fileSystem, &matcher, m_strReplace, &m_codePage,
-                   m_bChangeText && !NothingToReplace(), m_bSubFolders != 0},
-      m_scanThreads);
+                   scan_text, m_bSubFolders != 0},
+      scan_text ? m_scanThreads : 0);
   // Declared after scan_ahead, so files still waiting in it are dropped
   // while their folders are open.
   CommitBatch batch(this);
@@ -201,23 +204,20 @@ bool CReplaceEngine::ChangeFileText(const std::string& path,
 }
 
 bool CReplaceEngine::NothingToReplace() const {
-  return Matcher(m_strFind, m_codePage).never_matches() ||
-         m_strFind == m_strReplace;
+  return Matcher::NeverMatches(m_strFind) || m_strFind == m_strReplace;
 }
 
 void CReplaceEngine::PrepareText(PendingFile* file,
                                  std::optional<ScanResult> first_look) {
   if (NothingToReplace()) return;
-  Matcher matcher(m_strFind, m_codePage);
-  const ScanSettings settings{m_fileSystem, &matcher, m_strReplace,
-                              &m_codePage, true, false};
   // Most files hold no occurrence: they are read once and never written.
-  if (!first_look)
-    first_look = ScanFile(settings, *file->folder, file->name, &m_readBuffer,
-                          /*work_out_text=*/true);
+  if (!first_look) first_look = FirstLook(*file);
   if (!first_look->regular) return;  // no regular file any more
   if (!first_look->status.ok()) return Unreadable(file->path, first_look->status);
   if (!first_look->changes) return;
+  Matcher matcher(m_strFind, m_codePage);
+  const ScanSettings settings{m_fileSystem, &matcher, m_strReplace,
+                              &m_codePage, true, false};
   if (first_look->new_text) {
     // Worked out already: it stands if the file is still what was read.
     FileInfo now;
@@ -258,6 +258,14 @@ void CReplaceEngine::PrepareText(PendingFile* file,
   }
   file->changes = std::move(lines);
   file->changed = true;
+}
+
+ScanResult CReplaceEngine::FirstLook(const PendingFile& file) {
+  Matcher matcher(m_strFind, m_codePage);
+  const ScanSettings settings{m_fileSystem, &matcher, m_strReplace,
+                              &m_codePage, true, false};
+  return ScanFile(settings, *file.folder, file.name, &m_readBuffer,
+                  /*work_out_text=*/true);
 }
 
 void CReplaceEngine::UseNewText(PendingFile* file, const FileInfo& version,

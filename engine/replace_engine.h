@@ -105,6 +105,8 @@ class CReplaceEngine {
   void PrepareText(PendingFile* file, std::optional<ScanResult> first_look);
   void SyncText(PendingFile* file);
   void FinishText(PendingFile* file);
+  // The first look at a file the scan ahead did not look at.
+  ScanResult FirstLook(const PendingFile& file);
   // Writes a new text the first look worked out to a temporary file.
   void UseNewText(PendingFile* file, const FileInfo& version,
                   NewText new_text);
