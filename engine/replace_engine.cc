@@ -3,8 +3,11 @@
 #include <limits.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <exception>
+#include <mutex>
 #include <thread>
 
 #include "engine/matcher.h"
@@ -20,6 +23,42 @@ constexpr std::size_t kMaxEntryLength = 1023;
 constexpr std::size_t kMaxBatchedRewrites = 64;
 // A batch keeps the folders of its files open, up to this many.
 constexpr std::size_t kMaxBatchedFolders = 32;
+// Threads that make a batch's new texts durable together: each fsync
+// waits for the disk, and waits of several files overlap.
+constexpr std::size_t kSyncThreads = 8;
+
+// Flushes a new text to the disk and closes it.
+Status MakeDurable(WritableFile* file) {
+  Status status = file->Sync();
+  Status closed = file->Close();
+  return status.ok() ? closed : status;
+}
+
+// MakeDurable for every file of `files`, several at a time; the results
+// in the same order.
+std::vector<Status> MakeAllDurable(const std::vector<WritableFile*>& files) {
+  std::vector<Status> results(files.size());
+  std::atomic<std::size_t> next{0};
+  std::mutex error_mutex;
+  std::exception_ptr error;
+  auto work = [&] {
+    try {
+      for (std::size_t i; (i = next++) < files.size();)
+        results[i] = MakeDurable(files[i]);
+    } catch (...) {
+      std::lock_guard<std::mutex> lock(error_mutex);
+      error = std::current_exception();
+      next = files.size();  // the others stop too
+    }
+  };
+  std::vector<std::thread> helpers;
+  const std::size_t threads = std::min(kSyncThreads, files.size());
+  for (std::size_t i = 1; i < threads; ++i) helpers.emplace_back(work);
+  work();
+  for (std::thread& helper : helpers) helper.join();
+  if (error) std::rethrow_exception(error);
+  return results;
+}
 
 // Why a new file name cannot be used, or "" when it can.
 std::string RefusalOf(const std::string& name) {
@@ -82,7 +121,16 @@ class CommitBatch {
   }
 
   void Commit() {
-    for (auto& file : m_files) m_engine->SyncText(&file);
+    std::vector<CReplaceEngine::PendingFile*> rewrites;
+    std::vector<WritableFile*> temps;
+    for (auto& file : m_files) {
+      if (!file.temp) continue;
+      rewrites.push_back(&file);
+      temps.push_back(file.temp.get());
+    }
+    std::vector<Status> synced = MakeAllDurable(temps);
+    for (std::size_t i = 0; i < rewrites.size(); ++i)
+      m_engine->TextSynced(rewrites[i], synced[i]);
     for (auto& file : m_files) m_engine->Finish(&file);
     m_files.clear();
     m_folders.clear();
@@ -300,10 +348,10 @@ Status CReplaceEngine::CreateTemp(PendingFile* file, const FileInfo& like) {
 }
 
 void CReplaceEngine::SyncText(PendingFile* file) {
-  if (!file->temp) return;
-  Status status = file->temp->Sync();
-  Status closed = file->temp->Close();
-  if (status.ok()) status = closed;
+  if (file->temp) TextSynced(file, MakeDurable(file->temp.get()));
+}
+
+void CReplaceEngine::TextSynced(PendingFile* file, const Status& status) {
   if (!status.ok()) FailText(file, status);
 }
 

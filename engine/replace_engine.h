@@ -104,6 +104,8 @@ class CReplaceEngine {
   // leaves the file as it was.
   void PrepareText(PendingFile* file, std::optional<ScanResult> first_look);
   void SyncText(PendingFile* file);
+  // What SyncText does once the file was flushed (and closed).
+  void TextSynced(PendingFile* file, const Status& status);
   void FinishText(PendingFile* file);
   // The first look at a file the scan ahead did not look at.
   ScanResult FirstLook(const PendingFile& file);
