@@ -438,6 +438,10 @@ void CReplaceEngine::Unreadable(const std::string& path,
 }
 
 std::string CReplaceEngine::ReplaceText(std::string text) const {
+  // Most texts (file names) hold no occurrence at all, aligned or not.
+  if (Matcher::NeverMatches(m_strFind) ||
+      text.find(m_strFind) == std::string::npos)
+    return text;
   Matcher matcher(m_strFind, m_codePage);
   const std::size_t find_length = matcher.length();
   // Count first, so the result is built in one allocation, and not at all

@@ -22,7 +22,9 @@ bool ShortOfDescriptors(const Status& status) {
 }
 // A walk that had to wait is woken once helpers have done this many more
 // jobs (or run out of work), not after every job.
-constexpr unsigned kWakeAfterJobs = 32;
+constexpr unsigned kWakeAfterJobs = 256;
+// A helper takes up to this many neighbouring files of a folder at once.
+constexpr std::size_t kScansPerTake = 8;
 // New texts worked out ahead wait in memory for the walk, up to this
 // many bytes; beyond it the walk works them out itself.
 constexpr std::size_t kNewTextBudget = 64 << 20;
@@ -285,26 +287,40 @@ void ScanAhead::Work() {
       m_workQueued.wait(lock);
     }
     if (m_stopping) return;
-    Job& job = folder->jobs[index];
-    job.state = JobState::kRunning;
-    const bool listing = job.kind == Job::Kind::kListing;
+    const bool listing = folder->jobs[index].kind == Job::Kind::kListing;
+    // Scans are taken a few neighbours at a time, which saves taking
+    // the lock (and waiting for it) for every file.
+    std::size_t end = index + 1;
+    if (!listing) {
+      while (end < folder->jobs.size() && end - index < kScansPerTake &&
+             folder->jobs[end].kind == Job::Kind::kScan &&
+             folder->jobs[end].state == JobState::kQueued) {
+        if (folder->settled == end) folder->settled = end + 1;
+        ++end;
+      }
+    }
+    for (std::size_t i = index; i < end; ++i)
+      folder->jobs[i].state = JobState::kRunning;
     if (listing) ++m_openAhead;
     const bool work_out_text = m_newTextBytes < kNewTextBudget;
     lock.unlock();
-    std::exception_ptr error;
-    try {
-      if (listing) {
-        RunListing(*folder, index);
-      } else {
-        RunScan(*folder, index, &buffer, work_out_text);
+    for (std::size_t i = index; i < end; ++i) {
+      try {
+        if (listing) {
+          RunListing(*folder, i);
+        } else {
+          RunScan(*folder, i, &buffer, work_out_text);
+        }
+      } catch (...) {
+        // For the walk to meet at the file's turn.
+        folder->jobs[i].error = std::current_exception();
       }
-    } catch (...) {
-      error = std::current_exception();  // for the walk to meet at its turn
     }
     lock.lock();
-    job.error = error;
-    m_newTextBytes += NewTextSize(job);
-    JobDone(job);
+    for (std::size_t i = index; i < end; ++i) {
+      m_newTextBytes += NewTextSize(folder->jobs[i]);
+      JobDone(folder->jobs[i]);
+    }
     if (listing) m_workQueued.notify_all();  // its files and subfolders
   }
 }
