@@ -2,8 +2,8 @@
 
 namespace vs {
 
-void ChangeLog::Record(const std::string& path, const ChangeList& changes) {
-  m_entries[path] = changes;
+void ChangeLog::Record(const std::string& path, ChangeList changes) {
+  m_entries[path] = std::move(changes);
 }
 
 const ChangeList& ChangeLog::LookUp(const std::string& path) {

@@ -1,8 +1,8 @@
 // What a run changed, file by file.
 #pragma once
 
-#include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace vs {
@@ -12,13 +12,14 @@ namespace vs {
 using ChangeList = std::vector<std::string>;
 
 // Change entries by a file's path as found (its folder, "/", the name
-// it was listed under). Keys sort as unsigned byte strings, which is
-// how std::string compares. Entries are never removed.
+// it was listed under), compared as bytes. Entries are never removed.
+// Every file a run visits is recorded, so this is hashed: a tree of
+// paths sharing long prefixes made each insert cost many comparisons.
 class ChangeLog {
  public:
-  // Stores a copy of `changes` as the whole list of `path`, replacing
-  // whatever an earlier run recorded there.
-  void Record(const std::string& path, const ChangeList& changes);
+  // Stores `changes` as the whole list of `path`, replacing whatever an
+  // earlier run recorded there.
+  void Record(const std::string& path, ChangeList changes);
 
   // The list of `path`; an absent path is first given an empty list.
   const ChangeList& LookUp(const std::string& path);
@@ -26,7 +27,7 @@ class ChangeLog {
   std::size_t size() const { return m_entries.size(); }
 
  private:
-  std::map<std::string, ChangeList> m_entries;
+  std::unordered_map<std::string, ChangeList> m_entries;
 };
 
 }  // namespace vs

@@ -416,7 +416,7 @@ void CReplaceEngine::FinishName(PendingFile* file) {
 void CReplaceEngine::Finish(PendingFile* file) {
   FinishText(file);
   FinishName(file);
-  m_changeLog.Record(file->path, file->changes);
+  m_changeLog.Record(file->path, std::move(file->changes));
   if (file->changed) AddToFilesList(file->path);
 }
 
