@@ -3,15 +3,14 @@
 #include <limits.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <exception>
-#include <mutex>
+#include <future>
 #include <thread>
 
 #include "engine/matcher.h"
 #include "engine/scan_ahead.h"
+#include "engine/sync_pool.h"
 #include "engine/text_rewriter.h"
 
 namespace vs {
@@ -23,42 +22,9 @@ constexpr std::size_t kMaxEntryLength = 1023;
 constexpr std::size_t kMaxBatchedRewrites = 64;
 // A batch keeps the folders of its files open, up to this many.
 constexpr std::size_t kMaxBatchedFolders = 32;
-// Threads that make a batch's new texts durable together: each fsync
-// waits for the disk, and waits of several files overlap.
+// Threads that make new texts durable: each fsync waits for the disk,
+// and waits of several files overlap.
 constexpr std::size_t kSyncThreads = 8;
-
-// Flushes a new text to the disk and closes it.
-Status MakeDurable(WritableFile* file) {
-  Status status = file->Sync();
-  Status closed = file->Close();
-  return status.ok() ? closed : status;
-}
-
-// MakeDurable for every file of `files`, several at a time; the results
-// in the same order.
-std::vector<Status> MakeAllDurable(const std::vector<WritableFile*>& files) {
-  std::vector<Status> results(files.size());
-  std::atomic<std::size_t> next{0};
-  std::mutex error_mutex;
-  std::exception_ptr error;
-  auto work = [&] {
-    try {
-      for (std::size_t i; (i = next++) < files.size();)
-        results[i] = MakeDurable(files[i]);
-    } catch (...) {
-      std::lock_guard<std::mutex> lock(error_mutex);
-      error = std::current_exception();
-      next = files.size();  // the others stop too
-    }
-  };
-  std::vector<std::thread> helpers;
-  const std::size_t threads = std::min(kSyncThreads, files.size());
-  for (std::size_t i = 1; i < threads; ++i) helpers.emplace_back(work);
-  work();
-  for (std::thread& helper : helpers) helper.join();
-  if (error) std::rethrow_exception(error);
-  return results;
-}
 
 // Why a new file name cannot be used, or "" when it can.
 std::string RefusalOf(const std::string& name) {
@@ -82,6 +48,7 @@ struct CReplaceEngine::PendingFile {
   bool changed = false;
   FileInfo read_version;  // the file as it was when its text was read
   std::unique_ptr<WritableFile> temp;
+  std::future<Status> durable;  // temp's Sync and Close, once started
   std::string temp_name;
   bool rename_planned = false;
   std::string new_name;
@@ -93,11 +60,15 @@ struct CReplaceEngine::PendingFile {
 // finished in turn, so every effect happens in the order of the walk.
 class CommitBatch {
  public:
-  explicit CommitBatch(CReplaceEngine* engine) : m_engine(engine) {}
+  CommitBatch(CReplaceEngine* engine, SyncPool* sync_pool)
+      : m_engine(engine), m_syncPool(sync_pool) {}
   // Only reached with files waiting when the walk is left by an exception
   // (out of memory): their temporary files go, and their originals stay.
   ~CommitBatch() {
-    for (auto& file : m_files) m_engine->DiscardTemp(&file);
+    for (auto& file : m_files) {
+      if (file.durable.valid()) file.durable.wait();
+      m_engine->DiscardTemp(&file);
+    }
   }
 
   void Add(CReplaceEngine::PendingFile file) {
@@ -108,7 +79,11 @@ class CommitBatch {
       m_engine->Finish(&file);
       return;
     }
-    if (file.temp) ++m_rewrites;
+    if (file.temp) {
+      // On its way to the disk while the walk goes on.
+      file.durable = m_syncPool->Start(file.temp.get());
+      ++m_rewrites;
+    }
     m_files.push_back(std::move(file));
     if (m_rewrites >= kMaxBatchedRewrites) Commit();
   }
@@ -121,16 +96,9 @@ class CommitBatch {
   }
 
   void Commit() {
-    std::vector<CReplaceEngine::PendingFile*> rewrites;
-    std::vector<WritableFile*> temps;
-    for (auto& file : m_files) {
-      if (!file.temp) continue;
-      rewrites.push_back(&file);
-      temps.push_back(file.temp.get());
-    }
-    std::vector<Status> synced = MakeAllDurable(temps);
-    for (std::size_t i = 0; i < rewrites.size(); ++i)
-      m_engine->TextSynced(rewrites[i], synced[i]);
+    // Every new text of the batch is durable before any file is replaced.
+    for (auto& file : m_files)
+      if (file.durable.valid()) m_engine->TextSynced(&file, file.durable.get());
     for (auto& file : m_files) m_engine->Finish(&file);
     m_files.clear();
     m_folders.clear();
@@ -139,6 +107,7 @@ class CommitBatch {
 
  private:
   CReplaceEngine* m_engine;
+  SyncPool* m_syncPool;
   std::vector<CReplaceEngine::PendingFile> m_files;
   std::vector<std::unique_ptr<Folder>> m_folders;  // open for m_files
   std::size_t m_rewrites = 0;
@@ -170,9 +139,11 @@ void CReplaceEngine::ProcessFolder(const std::string& folder) {
       ScanSettings{m_fileSystem, &matcher, m_strReplace, &m_codePage,
                    scan_text, m_bSubFolders != 0},
       scan_text ? m_scanThreads : 0);
-  // Declared after scan_ahead, so files still waiting in it are dropped
-  // while their folders are open.
-  CommitBatch batch(this);
+  // Declared after scan_ahead and the pool, so files still waiting in the
+  // batch are dropped while their folders are open and nothing syncs
+  // them any more.
+  SyncPool sync_pool(kSyncThreads);
+  CommitBatch batch(this, &sync_pool);
   WalkFolder(scan_ahead.Start(std::move(base)), &scan_ahead, &batch);
   batch.Commit();
 }
