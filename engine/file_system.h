@@ -72,8 +72,7 @@ class WritableFile {
  public:
   virtual ~WritableFile() = default;  // closes without reporting
   virtual Status Append(const char* data, std::size_t length) = 0;
-  // Hands buffered bytes to the system and starts their write-back, so a
-  // later Sync() of a batch of files costs one wait instead of many.
+  // Hands buffered bytes to the system and lets go of the buffer.
   virtual Status Flush() = 0;
   // Flushes and waits until the bytes are on the disk.
   virtual Status Sync() = 0;

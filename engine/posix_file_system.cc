@@ -27,6 +27,8 @@ namespace {
 
 // Appends smaller than this are gathered before they reach write(2).
 constexpr std::size_t kWriteBufferSize = 256 * 1024;
+// An append this large with nothing gathered before it is written at once.
+constexpr std::size_t kDirectWriteSize = 4096;
 // Files this large are worth telling the system they are read in order.
 constexpr off_t kSequentialHintSize = 1 << 20;
 
@@ -262,7 +264,11 @@ class PosixWritableFile final : public WritableFile {
       Status status = WriteBuffer();
       if (!status.ok()) return status;
     }
-    if (length >= kWriteBufferSize) return WriteAll(data, length);
+    // A large piece (a whole new text worked out in memory) goes out as
+    // it is, without a copy.
+    if (length >= kWriteBufferSize ||
+        (buffer_.empty() && length >= kDirectWriteSize))
+      return WriteAll(data, length);
     if (buffer_.capacity() < kWriteBufferSize) {
       buffer_.reserve(kWriteBufferSize);  // only files that get bytes pay
     }
@@ -274,13 +280,9 @@ class PosixWritableFile final : public WritableFile {
     Status status = WriteBuffer();
     if (!status.ok()) return status;
     // Files wait flushed in batches; only the one being written needs
-    // its buffer.
+    // its buffer. (Their write-back starts when the engine syncs them,
+    // which it does at once on threads of its own.)
     std::string().swap(buffer_);
-#if defined(SYNC_FILE_RANGE_WRITE)
-    // Starts the write-back without waiting for it; should it fail,
-    // Sync() simply does all the work.
-    sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
-#endif
     return Status::Ok();
   }
 
