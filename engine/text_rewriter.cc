@@ -33,6 +33,13 @@ class TextRewriter::LineWriter {
   }
   void MarkChanged() { m_changed = true; }
 
+  // Writes `lines` whole lines that do not change, with their line ends;
+  // the line in hand must be empty.
+  void PassLines(const char* data, std::size_t length, std::size_t lines) {
+    Write(data, length);
+    m_number += lines;
+  }
+
   // Ends the line in hand with its own line end bytes.
   void EndLine(const char* line_end, std::size_t length) {
     Write(line_end, length);
@@ -82,6 +89,15 @@ TextRewriter::TextRewriter(const Matcher& matcher, std::string_view replace,
   // Room for a whole block after the longest tail carried over.
   std::size_t needed = m_blockSize + matcher.length() + 1;
   if (m_buffer->size() < needed) m_buffer->resize(needed);
+}
+
+std::size_t TextRewriter::CountLines(std::size_t from, std::size_t to) {
+  std::size_t lines = 0;
+  for (const char* p = data() + from, *end = data() + to;
+       (p = static_cast<const char*>(memchr(p, '\n', end - p))) != nullptr;
+       ++p)
+    ++lines;
+  return lines;
 }
 
 Status TextRewriter::Fill(ReadableFile* file, std::size_t keep,
@@ -185,6 +201,7 @@ Status TextRewriter::Rewrite(ReadableFile* file, WritableFile* out,
   };
 
   std::size_t keep = 0, boundary = 0;
+  bool at_line_start = true;
   for (;;) {
     std::size_t n;
     status = Fill(file, keep, &n);
@@ -197,6 +214,19 @@ Status TextRewriter::Rewrite(ReadableFile* file, WritableFile* out,
     std::string_view window(data(), n);
     std::size_t pos = 0;
     for (;;) {
+      if (at_line_start) {
+        // The whole lines before the next possible occurrence cannot
+        // change: they go out as they are, all at once.
+        std::size_t hit = m_matcher.Find(window, pos, &boundary);
+        std::size_t stop = hit == Matcher::npos ? n : hit;
+        const void* last_lf = memrchr(data() + pos, '\n', stop - pos);
+        if (last_lf) {
+          std::size_t end = static_cast<const char*>(last_lf) - data() + 1;
+          writer.PassLines(data() + pos, end - pos, CountLines(pos, end));
+          pos = end;
+        }
+        boundary = pos;  // a line start
+      }
       const void* lf = memchr(data() + pos, '\n', n - pos);
       if (lf) {
         std::size_t lf_at = static_cast<const char*>(lf) - data();
@@ -205,6 +235,7 @@ Status TextRewriter::Rewrite(ReadableFile* file, WritableFile* out,
         replace_up_to(window.substr(0, text_end), pos, text_end, &boundary);
         writer.EndLine(data() + text_end, lf_at + 1 - text_end);
         pos = boundary = lf_at + 1;
+        at_line_start = true;
         continue;
       }
       if (at_end) {
@@ -222,6 +253,7 @@ Status TextRewriter::Rewrite(ReadableFile* file, WritableFile* out,
       memmove(data(), data() + done, n - done);
       keep = n - done;
       boundary -= done;
+      at_line_start = false;
       break;
     }
     if (!writer.status().ok()) return writer.status();

@@ -47,6 +47,8 @@ class TextRewriter {
   // Reads up to a block more after the first `keep` bytes of the buffer.
   Status Fill(ReadableFile* file, std::size_t keep, std::size_t* filled);
   char* data() { return m_buffer->data(); }
+  // The line feeds in the buffer's bytes [from, to).
+  std::size_t CountLines(std::size_t from, std::size_t to);
 
   const Matcher& m_matcher;
   std::string_view m_replace;

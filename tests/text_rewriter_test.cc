@@ -166,13 +166,17 @@ TEST(TextRewriterTest, AgreesWithThePlainRuleOnRandomTexts) {
     return s;
   };
   for (int round = 0; round < 3000; ++round) {
-    std::string input = random_text(40);
+    // Mostly short texts in tiny blocks, where every boundary case lies;
+    // every third a longer one in one block, where whole runs of lines
+    // go through at once.
+    const bool whole = round % 3 == 0;
+    std::string input = random_text(whole ? 300 : 40);
     std::string find = random_text(3);
     while (find.find('\n') != std::string::npos) find = random_text(3);
     std::string replace = random_text(2);
     int code_page = round % 2 ? 932 : 1252;
-    std::size_t block = 1 + random() % 9;
-    std::size_t chunk = 1 + random() % 5;
+    std::size_t block = whole ? TextRewriter::kBlockSize : 1 + random() % 9;
+    std::size_t chunk = whole ? input.size() + 1 : 1 + random() % 5;
     Result expected = Reference(input, find, replace, code_page);
     Result got = Rewrite(input, find, replace, code_page, block, chunk);
     SCOPED_TRACE(::testing::Message()
