@@ -1,8 +1,8 @@
 // What a run changed, file by file.
 #pragma once
 
+#include <map>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace vs {
@@ -12,9 +12,9 @@ namespace vs {
 using ChangeList = std::vector<std::string>;
 
 // Change entries by a file's path as found (its folder, "/", the name
-// it was listed under), compared as bytes. Entries are never removed.
-// Every file a run visits is recorded, so this is hashed: a tree of
-// paths sharing long prefixes made each insert cost many comparisons.
+// it was listed under). Keys sort as unsigned byte strings, which is
+// how std::string compares. Entries are never removed. (A hash map was
+// tried: growing it cost more than the comparisons it saved.)
 class ChangeLog {
  public:
   // Stores `changes` as the whole list of `path`, replacing whatever an
@@ -27,7 +27,7 @@ class ChangeLog {
   std::size_t size() const { return m_entries.size(); }
 
  private:
-  std::unordered_map<std::string, ChangeList> m_entries;
+  std::map<std::string, ChangeList> m_entries;
 };
 
 }  // namespace vs
