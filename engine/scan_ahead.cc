@@ -190,13 +190,14 @@ ScanAhead::ListedFolder& ScanAhead::Enter(ListedFolder& folder,
     if (!(listed.jobs.empty() && (ShortOfDescriptors(listed.opened) ||
                                   ShortOfDescriptors(listed.listed))))
       return *job.listing;
-    --m_openAhead;
+    // Listed again below; it still counts as one folder open ahead.
+  } else {
+    // Listed here rather than waited for when no helper has started on
+    // it: helpers may be held back by m_maxOpenAhead, which the walk must
+    // not wait on.
+    ++m_openAhead;
   }
-  // Listed here rather than waited for when no helper has started on it:
-  // helpers may be held back by m_maxOpenAhead, which the walk must not
-  // wait on.
   job.state = JobState::kRunning;
-  ++m_openAhead;
   std::unique_ptr<ListedFolder> stale = std::move(job.listing);
   lock.unlock();
   stale.reset();
