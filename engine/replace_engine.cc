@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <future>
 #include <thread>
@@ -60,8 +61,9 @@ struct CReplaceEngine::PendingFile {
 // finished in turn, so every effect happens in the order of the walk.
 class CommitBatch {
  public:
-  CommitBatch(CReplaceEngine* engine, SyncPool* sync_pool)
-      : m_engine(engine), m_syncPool(sync_pool) {}
+  CommitBatch(CReplaceEngine* engine, SyncPool* sync_pool,
+              ScanAhead* scan_ahead)
+      : m_engine(engine), m_syncPool(sync_pool), m_scanAhead(scan_ahead) {}
   // Only reached with files waiting when the walk is left by an exception
   // (out of memory): their temporary files go, and their originals stay.
   ~CommitBatch() {
@@ -97,8 +99,15 @@ class CommitBatch {
 
   void Commit() {
     // Every new text of the batch is durable before any file is replaced.
-    for (auto& file : m_files)
-      if (file.durable.valid()) m_engine->TextSynced(&file, file.durable.get());
+    for (auto& file : m_files) {
+      if (!file.durable.valid()) continue;
+      // While the disk works, the walk looks ahead.
+      while (file.durable.wait_for(std::chrono::seconds(0)) !=
+                 std::future_status::ready &&
+             m_scanAhead->LookAhead()) {
+      }
+      m_engine->TextSynced(&file, file.durable.get());
+    }
     for (auto& file : m_files) m_engine->Finish(&file);
     m_files.clear();
     m_folders.clear();
@@ -108,6 +117,7 @@ class CommitBatch {
  private:
   CReplaceEngine* m_engine;
   SyncPool* m_syncPool;
+  ScanAhead* m_scanAhead;
   std::vector<CReplaceEngine::PendingFile> m_files;
   std::vector<std::unique_ptr<Folder>> m_folders;  // open for m_files
   std::size_t m_rewrites = 0;
@@ -115,9 +125,9 @@ class CommitBatch {
 
 CReplaceEngine::CReplaceEngine(FileSystem* file_system)
     : m_fileSystem(file_system) {
-  // The walk itself is one thread; the others look ahead of it.
+  // The walk itself is one thread, and looks ahead too while it waits.
   unsigned cores = std::thread::hardware_concurrency();
-  m_scanThreads = cores > 1 ? cores : 0;
+  m_scanThreads = cores > 1 ? cores - 1 : 0;
 }
 
 CReplaceEngine::~CReplaceEngine() = default;
@@ -143,7 +153,7 @@ void CReplaceEngine::ProcessFolder(const std::string& folder) {
   // batch are dropped while their folders are open and nothing syncs
   // them any more.
   SyncPool sync_pool(kSyncThreads);
-  CommitBatch batch(this, &sync_pool);
+  CommitBatch batch(this, &sync_pool, &scan_ahead);
   WalkFolder(scan_ahead.Start(std::move(base)), &scan_ahead, &batch);
   batch.Commit();
 }

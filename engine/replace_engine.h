@@ -70,8 +70,9 @@ class CReplaceEngine {
   int m_bDryRun = 0;
   CodePage m_codePage = CodePage::FromLocale();
   // Threads that list folders and read and search files ahead of the
-  // walk, which mostly waits for them; what a run does is the same with
-  // any number of them, and with none the walk does it all itself.
+  // walk, which takes on that work too rather than wait for them; what a
+  // run does is the same with any number of them, and with none the walk
+  // does it all itself.
   unsigned m_scanThreads;
 
   ChangeLog m_changeLog;

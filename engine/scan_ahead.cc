@@ -209,6 +209,12 @@ ScanAhead::ListedFolder& ScanAhead::Enter(ListedFolder& folder,
   return *job.listing;
 }
 
+bool ScanAhead::LookAhead() {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  // Without helpers, the walk looks at each file at its turn instead.
+  return !m_threads.empty() && RunSomeWork(lock, &m_buffer);
+}
+
 void ScanAhead::Leave(ListedFolder& folder, std::size_t index) {
   std::unique_ptr<ListedFolder> done;
   {
@@ -221,11 +227,16 @@ void ScanAhead::Leave(ListedFolder& folder, std::size_t index) {
 }
 
 void ScanAhead::WaitFor(std::unique_lock<std::mutex>& lock, Job& job) {
-  if (job.state == JobState::kDone) return;
-  m_walkWaitsFor = &job;
-  m_doneSinceWait = 0;
-  m_walkWake.wait(lock, [&] { return job.state == JobState::kDone; });
-  m_walkWaitsFor = nullptr;
+  while (job.state != JobState::kDone) {
+    // Rather than sleep while a helper finishes the job, the walk takes
+    // on the next jobs itself: waking a sleeping thread costs more than
+    // a file's look.
+    if (RunSomeWork(lock, &m_buffer)) continue;
+    m_walkWaitsFor = &job;
+    m_doneSinceWait = 0;
+    m_walkWake.wait(lock, [&] { return job.state == JobState::kDone; });
+    m_walkWaitsFor = nullptr;
+  }
 }
 
 bool ScanAhead::FindWork(ListedFolder* folder, ListedFolder** owner,
@@ -273,56 +284,59 @@ void ScanAhead::JobDone(Job& job) {
     m_walkWake.notify_one();
 }
 
+bool ScanAhead::RunSomeWork(std::unique_lock<std::mutex>& lock,
+                            std::vector<char>* buffer) {
+  ListedFolder* folder = nullptr;
+  std::size_t index = 0;
+  if (!m_base || !FindWork(m_base.get(), &folder, &index)) return false;
+  const bool listing = folder->jobs[index].kind == Job::Kind::kListing;
+  // Scans are taken a few neighbours at a time, which saves taking the
+  // lock (and waiting for it) for every file.
+  std::size_t end = index + 1;
+  if (!listing) {
+    while (end < folder->jobs.size() && end - index < kScansPerTake &&
+           folder->jobs[end].kind == Job::Kind::kScan &&
+           folder->jobs[end].state == JobState::kQueued) {
+      if (folder->settled == end) folder->settled = end + 1;
+      ++end;
+    }
+  }
+  for (std::size_t i = index; i < end; ++i)
+    folder->jobs[i].state = JobState::kRunning;
+  if (listing) ++m_openAhead;
+  const bool work_out_text = m_newTextBytes < kNewTextBudget;
+  lock.unlock();
+  for (std::size_t i = index; i < end; ++i) {
+    try {
+      if (listing) {
+        RunListing(*folder, i);
+      } else {
+        RunScan(*folder, i, buffer, work_out_text);
+      }
+    } catch (...) {
+      // For the walk to meet at the file's turn.
+      folder->jobs[i].error = std::current_exception();
+    }
+  }
+  lock.lock();
+  for (std::size_t i = index; i < end; ++i) {
+    m_newTextBytes += NewTextSize(folder->jobs[i]);
+    JobDone(folder->jobs[i]);
+  }
+  if (listing) m_workQueued.notify_all();  // its files and subfolders
+  return true;
+}
+
 void ScanAhead::Work() {
   std::vector<char> buffer;
   std::unique_lock<std::mutex> lock(m_mutex);
-  for (;;) {
-    ListedFolder* folder = nullptr;
-    std::size_t index = 0;
-    while (!m_stopping &&
-           !(m_base && FindWork(m_base.get(), &folder, &index))) {
-      // Out of work: a walk waiting on a job that is done need not wait
-      // for more.
-      if (m_walkWaitsFor && m_walkWaitsFor->state == JobState::kDone)
-        m_walkWake.notify_one();
-      m_workQueued.wait(lock);
-    }
-    if (m_stopping) return;
-    const bool listing = folder->jobs[index].kind == Job::Kind::kListing;
-    // Scans are taken a few neighbours at a time, which saves taking
-    // the lock (and waiting for it) for every file.
-    std::size_t end = index + 1;
-    if (!listing) {
-      while (end < folder->jobs.size() && end - index < kScansPerTake &&
-             folder->jobs[end].kind == Job::Kind::kScan &&
-             folder->jobs[end].state == JobState::kQueued) {
-        if (folder->settled == end) folder->settled = end + 1;
-        ++end;
-      }
-    }
-    for (std::size_t i = index; i < end; ++i)
-      folder->jobs[i].state = JobState::kRunning;
-    if (listing) ++m_openAhead;
-    const bool work_out_text = m_newTextBytes < kNewTextBudget;
-    lock.unlock();
-    for (std::size_t i = index; i < end; ++i) {
-      try {
-        if (listing) {
-          RunListing(*folder, i);
-        } else {
-          RunScan(*folder, i, &buffer, work_out_text);
-        }
-      } catch (...) {
-        // For the walk to meet at the file's turn.
-        folder->jobs[i].error = std::current_exception();
-      }
-    }
-    lock.lock();
-    for (std::size_t i = index; i < end; ++i) {
-      m_newTextBytes += NewTextSize(folder->jobs[i]);
-      JobDone(folder->jobs[i]);
-    }
-    if (listing) m_workQueued.notify_all();  // its files and subfolders
+  while (!m_stopping) {
+    if (RunSomeWork(lock, &buffer)) continue;
+    // Out of work: a walk waiting on a job that is done need not wait
+    // for more.
+    if (m_walkWaitsFor && m_walkWaitsFor->state == JobState::kDone)
+      m_walkWake.notify_one();
+    m_workQueued.wait(lock);
   }
 }
 

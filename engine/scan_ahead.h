@@ -2,8 +2,10 @@
 //
 // Helper threads open and list the folders the walk will enter and read
 // and search the files it will come to, in the walk's own order and a
-// bounded way ahead of it; the walk takes each result at its turn, and
-// does the work itself when there are no helpers. Looking only reads, and
+// bounded way ahead of it; the walk takes each result at its turn. While
+// it would wait, the walk takes on jobs ahead itself, as waking a
+// sleeping thread costs more than a file's look; with no helpers, it
+// looks at each file at its turn. Looking only reads, and
 // every result is used at the walk's turn, so a run with helper threads
 // does what a run without them does. (Only what another program changes
 // in the tree meanwhile may be seen a moment earlier.)
@@ -97,11 +99,18 @@ class ScanAhead {
   // The subfolder folder.entries[index], opened and listed; it stays
   // open until Leave.
   ListedFolder& Enter(ListedFolder& folder, std::size_t index);
+  // Lets the walk, which would wait otherwise, take on some of the looks
+  // ahead of it; false when there are none to take.
+  bool LookAhead();
   // Closes the subfolder the walk is done with.
   void Leave(ListedFolder& folder, std::size_t index);
 
  private:
   void Work();
+  // Takes the first jobs in walk order that no one has taken and runs
+  // them, the lock released meanwhile; false when there are none.
+  bool RunSomeWork(std::unique_lock<std::mutex>& lock,
+                   std::vector<char>* buffer);
   // The first job in walk order that no one has taken, if any.
   bool FindWork(ListedFolder* folder, ListedFolder** owner,
                 std::size_t* index);
@@ -111,8 +120,9 @@ class ScanAhead {
   static std::size_t NewTextSize(const Job& job);
   void RunListing(ListedFolder& folder, std::size_t index);
   void List(ListedFolder* folder) const;
-  // Waits, the lock held, until `job` is done and the helpers are some
-  // way ahead again, so the walk is woken once for many jobs.
+  // Returns, the lock held, once `job` is done. Meanwhile the walk takes
+  // on jobs ahead itself; with none left to take, it sleeps until the
+  // helpers are some way ahead again, so it is woken once for many jobs.
   void WaitFor(std::unique_lock<std::mutex>& lock, Job& job);
   void JobDone(Job& job);
 
