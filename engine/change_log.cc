@@ -3,7 +3,9 @@
 namespace vs {
 
 void ChangeLog::Record(const std::string& path, ChangeList changes) {
-  m_entries[path] = std::move(changes);
+  // The walk records paths mostly in their sorted order, so the end is
+  // tried first; a wrong guess costs an ordinary search.
+  m_entries.insert_or_assign(m_entries.end(), path, std::move(changes));
 }
 
 const ChangeList& ChangeLog::LookUp(const std::string& path) {
