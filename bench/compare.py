@@ -72,6 +72,9 @@ class Corpus:
     name: str
     synthetic: dict = None  # make_tree arguments, or None for the kernel
     workloads: dict = field(default_factory=dict)
+    # Timed runs per command unless --runs says otherwise. A small tree's
+    # runs are short, and its medians noisy: it gets more of them.
+    runs: int = 5
 
 
 def synthetic_workloads():
@@ -95,12 +98,13 @@ CORPORA = {
     }),
     "synthetic-10k": Corpus(
         "synthetic-10k", dict(files=10000, size=10240, share=0.04),
-        synthetic_workloads()),
+        synthetic_workloads(), runs=15),
     "synthetic-100k": Corpus(
         "synthetic-100k", dict(files=100000, size=10240, share=0.04),
         synthetic_workloads()),
     "tiny": Corpus(
-        "tiny", dict(files=300, size=2048, share=0.1), synthetic_workloads()),
+        "tiny", dict(files=300, size=2048, share=0.1), synthetic_workloads(),
+        runs=2),
 }
 
 
@@ -656,8 +660,8 @@ def parse_args():
                         help="comma-separated, from %s (default: all)"
                         % ",".join(WORKLOAD_NAMES))
     parser.add_argument("--runs", type=int,
-                        help="timed runs per command (default 5; 2 with "
-                        "--tiny)")
+                        help="timed runs per command (default 5; 15 on "
+                        "synthetic-10k; 2 with --tiny)")
     parser.add_argument("--memory-size", type=int, metavar="BYTES",
                         help="the one-line file's size (default 1 GiB; "
                         "16 MiB with --tiny)")
@@ -702,8 +706,7 @@ def parse_args():
     for name in args.workload_list:
         if name not in WORKLOAD_NAMES:
             parser.error("unknown workload %r" % name)
-    args.runs = args.runs or (2 if args.tiny else 5)
-    if args.runs < 1:
+    if args.runs is not None and args.runs < 1:
         parser.error("--runs must be at least 1")
     args.memory_size = args.memory_size or \
         ((16 << 20) if args.tiny else (1 << 30))
@@ -775,7 +778,10 @@ def main():
     sections = ["## Vellumshaper against its peers", "",
                 describe_machine(clis),
                 "- every timed run on a fresh copy of the tree, read once "
-                "just before it; %d runs per command" % args.runs, ""]
+                "just before it; runs per command: %s" % (
+                    args.runs or ", ".join(
+                        "%d on %s" % (CORPORA[c].runs, c)
+                        for c in args.corpora)), ""]
     print("\n".join(sections), flush=True)
     failures = []
     if args.micro and build_dir is not None:
@@ -819,7 +825,7 @@ def main():
             busy = busy_share()
             if checked:
                 timings = time_workload(
-                    checked, pristine, work, args.runs,
+                    checked, pristine, work, args.runs or corpus.runs,
                     out_dir / ("%s-%s.json" % (corpus.name, workload.name)))
             results[(corpus.name, workload.name)] = [
                 (c, timings[c.name]["median"]) for c in checked]
