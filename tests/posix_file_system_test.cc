@@ -3,6 +3,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -113,6 +114,27 @@ TEST_F(PosixFileSystemTest, ListFolderTellsKindsWithoutFollowingLinks) {
   };
   EXPECT_EQ(Listing("top", false, &status), expected);
   EXPECT_TRUE(status.ok()) << status.reason();
+}
+
+// More entries than one read of the folder returns, listed twice through
+// the same open folder: each listing has every entry once.
+TEST_F(PosixFileSystemTest, ListFolderListsLargeFoldersWholeAndAgain) {
+  std::set<std::string> names;
+  for (int i = 0; i < 600; ++i) {
+    std::string name = std::to_string(i) + "-" + std::string(100, 'n');
+    folder_.Write("big/" + name, "");
+    names.insert(name);
+  }
+  std::unique_ptr<Folder> big;
+  ASSERT_TRUE(fs_->OpenFolder(folder_.Path("big"), false, &big).ok());
+  for (int listing = 0; listing < 2; ++listing) {
+    SCOPED_TRACE(listing);
+    std::vector<FolderEntry> entries;
+    ASSERT_TRUE(fs_->ListFolder(*big, &entries).ok());
+    std::multiset<std::string> listed;
+    for (const FolderEntry& entry : entries) listed.insert(entry.name);
+    EXPECT_EQ(listed, std::multiset<std::string>(names.begin(), names.end()));
+  }
 }
 
 TEST_F(PosixFileSystemTest, ListFolderFollowsALinkOnlyWhenAsked) {
