@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 #include "engine/replace_engine.h"
 
@@ -34,6 +35,10 @@ class CliReplaceEngine : public CReplaceEngine {
   std::vector<std::string> m_files;
 };
 
+// The engine of a run its process ends after, still reachable, so leak
+// checkers do not count it.
+const CReplaceEngine* left_to_the_exit = nullptr;
+
 void ApplySettings(const CliOptions& options, CReplaceEngine* engine) {
   engine->m_strBaseDir = options.base_dir;
   engine->m_strFind = options.find;
@@ -64,18 +69,21 @@ int PrintUsageError(const std::string& message, std::ostream& err) {
 
 }  // namespace
 
-int RunCli(const CliOptions& options, std::ostream& out, std::ostream& err) {
-  CliReplaceEngine engine(err);
-  ApplySettings(options, &engine);
-  engine.ProcessFolder(engine.m_strBaseDir);
+int RunCli(const CliOptions& options, std::ostream& out, std::ostream& err,
+           bool process_ends_after) {
+  auto engine = std::make_unique<CliReplaceEngine>(err);
+  ApplySettings(options, engine.get());
+  engine->ProcessFolder(engine->m_strBaseDir);
   // The engine writes its own lines through stdio; they come first.
   std::fflush(stdout);
-  PrintFiles(engine, out);
-  return engine.m_problems.any() ? kExitFailure : kExitSuccess;
+  PrintFiles(*engine, out);
+  const int status = engine->m_problems.any() ? kExitFailure : kExitSuccess;
+  if (process_ends_after) left_to_the_exit = engine.release();
+  return status;
 }
 
 int CliMain(const std::vector<std::string>& args, std::ostream& out,
-            std::ostream& err) {
+            std::ostream& err, bool process_ends_after) {
   ParseResult parsed = ParseCommandLine(args);
   switch (parsed.action) {
     case ParseResult::Action::kHelp:
@@ -89,7 +97,7 @@ int CliMain(const std::vector<std::string>& args, std::ostream& out,
     case ParseResult::Action::kRun:
       break;
   }
-  return RunCli(parsed.options, out, err);
+  return RunCli(parsed.options, out, err, process_ends_after);
 }
 
 }  // namespace vs

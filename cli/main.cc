@@ -13,5 +13,6 @@ int main(int argc, char** argv) {
   // flushes stdio before it lists, so the engine's lines keep their place.
   std::ios::sync_with_stdio(false);
   std::vector<std::string> args(argv, argv + argc);
-  return vs::CliMain(args, std::cout, std::cerr);
+  return vs::CliMain(args, std::cout, std::cerr,
+                     /*process_ends_after=*/true);
 }
