@@ -19,7 +19,7 @@ class ChangeLog {
  public:
   // Stores `changes` as the whole list of `path`, replacing whatever an
   // earlier run recorded there.
-  void Record(const std::string& path, ChangeList changes);
+  void Record(std::string path, ChangeList changes);
 
   // The list of `path`; an absent path is first given an empty list.
   const ChangeList& LookUp(const std::string& path);

@@ -200,7 +200,9 @@ CReplaceEngine::PendingFile CReplaceEngine::ProcessFile(
   PendingFile file;
   file.folder = &folder;
   file.name = entry.name;
-  file.path = folder.path() + "/" + entry.name;
+  // Built in one allocation: this runs for every file of the tree.
+  file.path.reserve(folder.path().size() + 1 + entry.name.size());
+  file.path.append(folder.path()).append(1, '/').append(entry.name);
   // Links, FIFOs, sockets and devices keep their text: only their names
   // are ours to change.
   if (m_bChangeText && entry.kind == FileKind::kRegular)
@@ -397,8 +399,13 @@ void CReplaceEngine::FinishName(PendingFile* file) {
 void CReplaceEngine::Finish(PendingFile* file) {
   FinishText(file);
   FinishName(file);
+  if (!file->changed) {
+    // Most files: the path is needed no more, and moves into the log.
+    m_changeLog.Record(std::move(file->path), std::move(file->changes));
+    return;
+  }
   m_changeLog.Record(file->path, std::move(file->changes));
-  if (file->changed) AddToFilesList(file->path);
+  AddToFilesList(file->path);
 }
 
 void CReplaceEngine::AddEntry(PendingFile* file, std::string entry) {
