@@ -7,6 +7,12 @@
 #include "engine/replace_engine.h"
 
 namespace vs {
+
+// The engine of a run its process ends after, where leak checkers find it
+// still reachable. (Outside any unnamed namespace, so the compiler keeps
+// the store to it.)
+const CReplaceEngine* engine_left_to_the_exit = nullptr;
+
 namespace {
 
 // The engine with a Files list that is printed once the walk is over.
@@ -34,10 +40,6 @@ class CliReplaceEngine : public CReplaceEngine {
   std::ostream& m_err;
   std::vector<std::string> m_files;
 };
-
-// The engine of a run its process ends after, still reachable, so leak
-// checkers do not count it.
-const CReplaceEngine* left_to_the_exit = nullptr;
 
 void ApplySettings(const CliOptions& options, CReplaceEngine* engine) {
   engine->m_strBaseDir = options.base_dir;
@@ -78,7 +80,7 @@ int RunCli(const CliOptions& options, std::ostream& out, std::ostream& err,
   std::fflush(stdout);
   PrintFiles(*engine, out);
   const int status = engine->m_problems.any() ? kExitFailure : kExitSuccess;
-  if (process_ends_after) left_to_the_exit = engine.release();
+  if (process_ends_after) engine_left_to_the_exit = engine.release();
   return status;
 }
 
