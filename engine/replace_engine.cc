@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <deque>
 #include <future>
 #include <thread>
 
@@ -23,8 +24,8 @@ constexpr std::size_t kMaxEntryLength = 1023;
 constexpr std::size_t kMaxBatchedRewrites = 64;
 // A batch keeps the folders of its files open, up to this many.
 constexpr std::size_t kMaxBatchedFolders = 32;
-// Threads that make new texts durable: each fsync waits for the disk,
-// and waits of several files overlap.
+// Threads that write out new texts and make them durable: each fsync
+// waits for the disk, and waits of several files overlap.
 constexpr std::size_t kSyncThreads = 8;
 
 // Why a new file name cannot be used, or "" when it can.
@@ -49,7 +50,10 @@ struct CReplaceEngine::PendingFile {
   bool changed = false;
   FileInfo read_version;  // the file as it was when its text was read
   std::unique_ptr<WritableFile> temp;
-  std::future<Status> durable;  // temp's Sync and Close, once started
+  // A new text worked out in memory, for MakeTextDurable to write to a
+  // temporary file it creates.
+  std::optional<std::string> unwritten;
+  std::future<Status> durable;  // MakeTextDurable, once started
   std::string temp_name;
   bool rename_planned = false;
   std::string new_name;
@@ -76,23 +80,34 @@ class CommitBatch {
   void Add(CReplaceEngine::PendingFile file) {
     // A file with nothing to do, or nothing waiting before it, is
     // finished at once.
-    const bool idle = !file.temp && !file.rename_planned && !file.changed;
-    if (idle || (!file.temp && m_files.empty())) {
+    const bool text = file.temp || file.unwritten;
+    const bool idle = !text && !file.rename_planned && !file.changed;
+    if (idle || (!text && m_files.empty())) {
       m_engine->Finish(&file);
       return;
     }
-    if (file.temp) {
-      // On its way to the disk while the walk goes on.
-      file.durable = m_syncPool->Start(file.temp.get());
+    // (A deque: the file stays where it is while the pool works on it.)
+    CReplaceEngine::PendingFile& added = m_files.emplace_back(std::move(file));
+    if (text) {
+      // Written out and on its way to the disk while the walk goes on.
+      added.durable = m_syncPool->Start([engine = m_engine, &added] {
+        return engine->MakeTextDurable(&added);
+      });
       ++m_rewrites;
     }
-    m_files.push_back(std::move(file));
     if (m_rewrites >= kMaxBatchedRewrites) Commit();
   }
 
   // The walk is done with `folder`; files of it may still be waiting.
   void Release(std::unique_ptr<Folder> folder) {
-    if (m_files.empty()) return;
+    // Closed at once unless a file of it waits: descriptors stay free
+    // for new files, and folders with nothing waiting never force a
+    // commit.
+    if (std::none_of(m_files.begin(), m_files.end(),
+                     [&](const CReplaceEngine::PendingFile& file) {
+                       return file.folder == folder.get();
+                     }))
+      return;
     m_folders.push_back(std::move(folder));
     if (m_folders.size() >= kMaxBatchedFolders) Commit();
   }
@@ -106,7 +121,13 @@ class CommitBatch {
                  std::future_status::ready &&
              m_scanAhead->LookAhead()) {
       }
-      m_engine->TextSynced(&file, file.durable.get());
+      Status status = file.durable.get();
+      // Created off the walk, the temporary file may have found every
+      // descriptor taken for a moment (by folders listed ahead, say):
+      // it gets one more try here.
+      if (status.code() == Status::Code::kNoDescriptors && file.unwritten)
+        status = m_engine->MakeTextDurable(&file);
+      m_engine->TextSynced(&file, status);
     }
     for (auto& file : m_files) m_engine->Finish(&file);
     m_files.clear();
@@ -118,7 +139,7 @@ class CommitBatch {
   CReplaceEngine* m_engine;
   SyncPool* m_syncPool;
   ScanAhead* m_scanAhead;
-  std::vector<CReplaceEngine::PendingFile> m_files;
+  std::deque<CReplaceEngine::PendingFile> m_files;
   std::vector<std::unique_ptr<Folder>> m_folders;  // open for m_files
   std::size_t m_rewrites = 0;
 };
@@ -301,13 +322,12 @@ ScanResult CReplaceEngine::FirstLook(const PendingFile& file) {
 
 void CReplaceEngine::UseNewText(PendingFile* file, const FileInfo& version,
                                 NewText new_text) {
+  // Written out with making it durable, off the walk: creating a file
+  // is the costliest step of a change, and the walk is what the other
+  // threads wait for.
   if (!m_bDryRun) {
     file->read_version = version;
-    Status status = CreateTemp(file, version);
-    if (status.ok())
-      status = file->temp->Append(new_text.bytes.data(), new_text.bytes.size());
-    if (status.ok()) status = file->temp->Flush();
-    if (!status.ok()) return FailText(file, status);
+    file->unwritten = std::move(new_text.bytes);
   }
   file->changes = std::move(new_text.lines);
   file->changed = true;
@@ -331,7 +351,20 @@ Status CReplaceEngine::CreateTemp(PendingFile* file, const FileInfo& like) {
 }
 
 void CReplaceEngine::SyncText(PendingFile* file) {
-  if (file->temp) TextSynced(file, MakeDurable(file->temp.get()));
+  if (file->temp || file->unwritten) TextSynced(file, MakeTextDurable(file));
+}
+
+Status CReplaceEngine::MakeTextDurable(PendingFile* file) {
+  if (file->unwritten) {
+    Status status = CreateTemp(file, file->read_version);
+    if (!status.ok()) return status;  // the text is kept for another try
+    const std::string text = std::move(*file->unwritten);
+    file->unwritten.reset();
+    status = file->temp->Append(text.data(), text.size());
+    if (status.ok()) status = file->temp->Flush();
+    if (!status.ok()) return status;
+  }
+  return MakeDurable(file->temp.get());
 }
 
 void CReplaceEngine::TextSynced(PendingFile* file, const Status& status) {

@@ -99,18 +99,24 @@ class CReplaceEngine {
 
   // The text step, in three stages: PrepareText takes a first look at
   // the file (unless `first_look` was taken already) and, when a line
-  // changes, writes the new text to a temporary file beside it;
-  // SyncText makes that file durable; FinishText puts it in the file's
-  // place unless the file changed meanwhile. A failure at any stage
-  // leaves the file as it was.
+  // changes, writes the new text to a temporary file beside it, or keeps
+  // the one the first look worked out in memory; SyncText writes that
+  // out, if need be, and makes the file durable; FinishText puts it in
+  // the file's place unless the file changed meanwhile. A failure at any
+  // stage leaves the file as it was.
   void PrepareText(PendingFile* file, std::optional<ScanResult> first_look);
   void SyncText(PendingFile* file);
   // What SyncText does once the file was flushed (and closed).
   void TextSynced(PendingFile* file, const Status& status);
+  // SyncText's own work, which touches only the file's temporary file
+  // and may run on another thread: writes a new text still in memory to
+  // a new temporary file, then flushes and closes that.
+  Status MakeTextDurable(PendingFile* file);
   void FinishText(PendingFile* file);
   // The first look at a file the scan ahead did not look at.
   ScanResult FirstLook(const PendingFile& file);
-  // Writes a new text the first look worked out to a temporary file.
+  // Takes the new text the first look worked out, to be written out when
+  // it is made durable.
   void UseNewText(PendingFile* file, const FileInfo& version,
                   NewText new_text);
   Status CreateTemp(PendingFile* file, const FileInfo& like);

@@ -17,8 +17,8 @@ SyncPool::~SyncPool() {
   for (std::thread& thread : m_threads) thread.join();
 }
 
-std::future<Status> SyncPool::Start(WritableFile* file) {
-  std::packaged_task<Status()> task([file] { return MakeDurable(file); });
+std::future<Status> SyncPool::Start(std::function<Status()> work) {
+  std::packaged_task<Status()> task(std::move(work));
   std::future<Status> result = task.get_future();
   if (m_maxThreads == 0) {
     task();

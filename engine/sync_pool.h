@@ -1,9 +1,9 @@
-// Makes new files durable on threads of their own.
+// Writes out new files and makes them durable on threads of their own.
 //
-// fsync waits for the disk. Started as soon as a file is written, the
+// fsync waits for the disk. Started as soon as a new text is known, the
 // wait overlaps with the walk's further work and with the waits of
 // other files, and a batch's commit mostly finds its files durable
-// already.
+// already. Creating the files there too keeps the walk light.
 #pragma once
 
 #include <condition_variable>
@@ -31,9 +31,10 @@ class SyncPool {
   SyncPool(const SyncPool&) = delete;
   SyncPool& operator=(const SyncPool&) = delete;
 
-  // Starts MakeDurable(file); `file` must stay alive until the result is
-  // taken. With no threads, runs it here.
-  std::future<Status> Start(WritableFile* file);
+  // Starts `work`: writing out a new file and making it durable, as
+  // MakeDurable does. What it touches must stay alive until the result
+  // is taken. With no threads, runs it here.
+  std::future<Status> Start(std::function<Status()> work);
 
  private:
   void Work();

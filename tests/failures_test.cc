@@ -79,6 +79,32 @@ TEST(FailuresTest, AFailedRewriteLeavesTheFileAsItWas) {
   }
 }
 
+// New files are created off the walk, when descriptors may all be taken
+// for a moment; the walk tries once more before it reports a failure.
+TEST(FailuresTest, ATemporaryFileShortOfDescriptorsIsTriedAgain) {
+  for (bool twice : {false, true}) {
+    SCOPED_TRACE(twice);
+    TempFolder tree;
+    tree.Write("a.txt", kText);
+    FaultFileSystem fs;
+    const Status no_descriptors = Status::FromErrno(EMFILE);
+    if (twice) {
+      fs.FailAlways(Op::kCreateExclusive, "a.txt", no_descriptors);
+    } else {
+      fs.FailNext(Op::kCreateExclusive, "a.txt", no_descriptors);
+    }
+    TestEngine engine(&fs);
+    engine.m_strFind = "old";
+    engine.m_strReplace = "new";
+    engine.ProcessFolder(tree.path());
+    EXPECT_EQ(tree.Snapshot(), (Snapshot{{"a.txt", twice ? kText : kNewText}}));
+    const ChangeList expected =
+        twice ? ChangeList{"Failed to change Text (Too many open files)"}
+              : ChangeList{"Line 2: new one", "Line 3: new two"};
+    EXPECT_EQ(engine.m_changeLog.LookUp(tree.Path("a.txt")), expected);
+  }
+}
+
 TEST(FailuresTest, AnUnreadableFileStillGetsItsNewName) {
   TempFolder tree;
   tree.Write("old.txt", "old");
