@@ -267,9 +267,6 @@ void CReplaceEngine::PrepareText(PendingFile* file,
   if (!first_look->regular) return;  // no regular file any more
   if (!first_look->status.ok()) return Unreadable(file->path, first_look->status);
   if (!first_look->changes) return;
-  Matcher matcher(m_strFind, m_codePage);
-  const ScanSettings settings{m_fileSystem, &matcher, m_strReplace,
-                              &m_codePage, true, false};
   if (first_look->new_text) {
     // Worked out already: it stands if the file is still what was read.
     FileInfo now;
@@ -278,6 +275,12 @@ void CReplaceEngine::PrepareText(PendingFile* file,
       return UseNewText(file, first_look->version,
                         std::move(*first_look->new_text));
   }
+
+  // Rewritten here, as it streams: too large to be worked out in memory,
+  // or changed since.
+  Matcher matcher(m_strFind, m_codePage);
+  const ScanSettings settings{m_fileSystem, &matcher, m_strReplace,
+                              &m_codePage, true, false};
 
   std::unique_ptr<ReadableFile> in;
   FileInfo info;

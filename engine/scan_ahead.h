@@ -5,10 +5,10 @@
 // bounded way ahead of it; the walk takes each result at its turn. While
 // it would wait, the walk takes on jobs ahead itself, as waking a
 // sleeping thread costs more than a file's look; with no helpers, it
-// looks at each file at its turn. Looking only reads, and
-// every result is used at the walk's turn, so a run with helper threads
-// does what a run without them does. (Only what another program changes
-// in the tree meanwhile may be seen a moment earlier.)
+// looks at each file at its turn. Looking only reads, and every result
+// is used at the walk's turn, so a run with helper threads does what a
+// run without them does. (Only what another program changes in the tree
+// meanwhile may be seen a moment earlier.)
 #pragma once
 
 #include <condition_variable>
