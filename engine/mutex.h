@@ -40,17 +40,18 @@ class SCOPED_CAPABILITY MutexLock {
   Mutex* const mutex_;
 };
 
-// Waits on one Mutex, which the waiter holds.
+// A condition to wait for under a Mutex. Every waiter of one CondVar
+// passes the same Mutex.
 class CondVar {
  public:
-  explicit CondVar(Mutex* mutex) : mutex_(mutex) {}
+  CondVar() = default;
   CondVar(const CondVar&) = delete;
   CondVar& operator=(const CondVar&) = delete;
 
-  // Releases the mutex while it sleeps; may wake without a signal, so
-  // callers wait in a loop on their condition.
-  void Wait() REQUIRES(mutex_) {
-    std::unique_lock<std::mutex> lock(mutex_->mutex_, std::adopt_lock);
+  // Releases `mutex` while it sleeps and holds it again on return. May
+  // wake without a signal, so callers wait in a loop on their condition.
+  void Wait(Mutex* mutex) REQUIRES(mutex) {
+    std::unique_lock<std::mutex> lock(mutex->mutex_, std::adopt_lock);
     cv_.wait(lock);
     lock.release();
   }
@@ -58,7 +59,6 @@ class CondVar {
   void SignalAll() { cv_.notify_all(); }
 
  private:
-  Mutex* const mutex_;
   std::condition_variable cv_;
 };
 
