@@ -20,7 +20,7 @@
 #include "engine/code_page.h"
 #include "engine/file_system.h"
 #include "engine/matcher.h"
-#include "engine/replace_engine.h"
+#include "engine/file_steps.h"
 #include "engine/text_rewriter.h"
 
 namespace vs::bench {
@@ -172,17 +172,21 @@ class NullFile : public WritableFile {
   Status Close() override { return Status::Ok(); }
 };
 
-class BenchEngine : public CReplaceEngine {
+// The engine's replacement rule with a case's texts, as ReplaceText
+// applies it.
+class BenchEngine {
  public:
-  BenchEngine(std::string_view find, std::string_view replace,
-              int code_page) {
-    m_strFind = std::string(find);
-    m_strReplace = std::string(replace);
-    m_codePage = CodePage(code_page);
+  BenchEngine(std::string_view find, std::string_view replace, int code_page)
+      : find_(find), replace_(replace), code_page_(code_page) {}
+
+  std::string ReplaceText(std::string text) const {
+    return ReplaceAll(std::move(text), find_, replace_, code_page_);
   }
 
- protected:
-  void AddToFilesList(const std::string&) override {}
+ private:
+  const std::string find_;
+  const std::string replace_;
+  const CodePage code_page_;
 };
 
 // One input: the bytes (one string per call of the code under test), the

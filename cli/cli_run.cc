@@ -1,9 +1,9 @@
 #include "cli/cli_run.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 
+#include "cli/stop_on_signals.h"
 #include "engine/replace_engine.h"
 
 namespace vs {
@@ -11,52 +11,58 @@ namespace vs {
 // The engine of a run its process ends after, where leak checkers find it
 // still reachable. (Outside any unnamed namespace, so the compiler keeps
 // the store to it.)
-const CReplaceEngine* engine_left_to_the_exit = nullptr;
+const ReplaceEngine* engine_left_to_the_exit = nullptr;
 
 namespace {
 
-// The engine with a Files list that is printed once the walk is over.
-class CliReplaceEngine : public CReplaceEngine {
+// Prints problems as the walk meets them, and keeps the changed files to
+// be listed once the walk is over.
+class CliObserver final : public RunObserver {
  public:
-  explicit CliReplaceEngine(std::ostream& err) : m_err(err) {}
+  CliObserver(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
 
-  // The listed paths in byte order, each once.
+  void OnFileChanged(const std::string& path, const ChangeList&) override {
+    files_.push_back(path);
+  }
+  void OnProblem(const Problem& problem) override {
+    if (problem.kind == Problem::Kind::kUnlistedFolder)
+      out_ << "Error get the next file\n";
+    err_ << kProgramName << ": " << problem.Describe() << std::endl;
+  }
+
+  // The changed paths in byte order, each once.
   std::vector<std::string> SortedFiles() const {
-    std::vector<std::string> files = m_files;
+    std::vector<std::string> files = files_;
     std::sort(files.begin(), files.end());
     files.erase(std::unique(files.begin(), files.end()), files.end());
     return files;
   }
 
- protected:
-  void AddToFilesList(const std::string& path) override {
-    m_files.push_back(path);
-  }
-  void ReportProblem(const std::string& message) override {
-    m_err << kProgramName << ": " << message << std::endl;
-  }
-
  private:
-  std::ostream& m_err;
-  std::vector<std::string> m_files;
+  std::ostream& out_;
+  std::ostream& err_;
+  std::vector<std::string> files_;
 };
 
-void ApplySettings(const CliOptions& options, CReplaceEngine* engine) {
-  engine->m_strBaseDir = options.base_dir;
-  engine->m_strFind = options.find;
-  engine->m_strReplace = options.replace;
-  engine->m_bSubFolders = options.sub_folders;
-  engine->m_bChangeFileNames = options.change_names;
-  engine->m_bChangeText = options.change_text;
-  engine->m_bDryRun = options.dry_run;
-  engine->m_codePage =
+RunSettings SettingsOf(const CliOptions& options) {
+  RunSettings settings;
+  settings.base_dir = options.base_dir;
+  settings.find = options.find;
+  settings.replace = options.replace;
+  settings.sub_folders = options.sub_folders;
+  settings.change_names = options.change_names;
+  settings.change_text = options.change_text;
+  settings.dry_run = options.dry_run;
+  settings.code_page =
       options.code_page ? CodePage(*options.code_page) : CodePage::FromLocale();
+  return settings;
 }
 
-void PrintFiles(CliReplaceEngine& engine, std::ostream& out) {
-  for (const std::string& path : engine.SortedFiles()) {
+void PrintFiles(const std::vector<std::string>& files, const ChangeLog& log,
+                std::ostream& out) {
+  for (const std::string& path : files) {
     out << path << '\n';
-    for (const std::string& entry : engine.m_changeLog.LookUp(path)) {
+    for (const std::string& entry : log.Entries(path)) {
       out << '\t' << entry << '\n';
     }
   }
@@ -69,18 +75,29 @@ int PrintUsageError(const std::string& message, std::ostream& err) {
   return kExitUsage;
 }
 
+// Ended by the signal: 128 and its number, as a shell reports it.
+int StatusOfSignal(int signal_number) { return 128 + signal_number; }
+
 }  // namespace
 
 int RunCli(const CliOptions& options, std::ostream& out, std::ostream& err,
            bool process_ends_after) {
-  auto engine = std::make_unique<CliReplaceEngine>(err);
-  ApplySettings(options, engine.get());
-  engine->ProcessFolder(engine->m_strBaseDir);
-  // The engine writes its own lines through stdio; they come first.
-  std::fflush(stdout);
-  PrintFiles(*engine, out);
-  const int status = engine->m_problems.any() ? kExitFailure : kExitSuccess;
-  if (process_ends_after) engine_left_to_the_exit = engine.release();
+  auto observer = std::make_unique<CliObserver>(out, err);
+  auto engine =
+      std::make_unique<ReplaceEngine>(observer.get(), RealFileSystem());
+  engine->set_settings(SettingsOf(options));
+  int status;
+  {
+    StopOnSignals stop_on_signals(engine.get());
+    engine->ProcessFolder(engine->settings().base_dir);
+    PrintFiles(observer->SortedFiles(), engine->change_log(), out);
+    status = engine->problems().any() ? kExitFailure : kExitSuccess;
+    if (stop_on_signals.caught()) status = StatusOfSignal(stop_on_signals.caught());
+  }
+  if (process_ends_after) {
+    engine_left_to_the_exit = engine.release();
+    observer.release();
+  }
   return status;
 }
 

@@ -9,8 +9,7 @@
 int main(int argc, char** argv) {
   // The default code page comes from the user's locale.
   std::setlocale(LC_ALL, "");
-  // A long listing prints faster through the stream's own buffer; the run
-  // flushes stdio before it lists, so the engine's lines keep their place.
+  // A long listing prints faster through the stream's own buffer.
   std::ios::sync_with_stdio(false);
   std::vector<std::string> args(argv, argv + argc);
   return vs::CliMain(args, std::cout, std::cerr,

@@ -2,15 +2,22 @@
 
 namespace vs {
 
-void ChangeLog::Record(std::string path, ChangeList changes) {
+const ChangeList& ChangeLog::Record(std::string path, ChangeList changes) {
   // The walk records paths mostly in their sorted order, so the end is
   // tried first; a wrong guess costs an ordinary search.
-  m_entries.insert_or_assign(m_entries.end(), std::move(path),
-                             std::move(changes));
+  return entries_
+      .insert_or_assign(entries_.end(), std::move(path), std::move(changes))
+      ->second;
 }
 
 const ChangeList& ChangeLog::LookUp(const std::string& path) {
-  return m_entries[path];
+  return entries_[path];
+}
+
+const ChangeList& ChangeLog::Entries(const std::string& path) const {
+  static const ChangeList kNone;
+  auto found = entries_.find(path);
+  return found == entries_.end() ? kNone : found->second;
 }
 
 }  // namespace vs

@@ -18,16 +18,19 @@ using ChangeList = std::vector<std::string>;
 class ChangeLog {
  public:
   // Stores `changes` as the whole list of `path`, replacing whatever an
-  // earlier run recorded there.
-  void Record(std::string path, ChangeList changes);
+  // earlier run recorded there; returns the stored list.
+  const ChangeList& Record(std::string path, ChangeList changes);
 
   // The list of `path`; an absent path is first given an empty list.
   const ChangeList& LookUp(const std::string& path);
 
-  std::size_t size() const { return m_entries.size(); }
+  // The list of `path`, or an empty one when it is absent; adds nothing.
+  const ChangeList& Entries(const std::string& path) const;
+
+  std::size_t size() const { return entries_.size(); }
 
  private:
-  std::map<std::string, ChangeList> m_entries;
+  std::map<std::string, ChangeList> entries_;
 };
 
 }  // namespace vs

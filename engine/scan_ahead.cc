@@ -1,6 +1,7 @@
 #include "engine/scan_ahead.h"
 
 #include <algorithm>
+#include <array>
 
 #include "engine/string_sink.h"
 #include "engine/text_rewriter.h"
@@ -83,26 +84,27 @@ ScanResult ScanFile(const ScanSettings& settings, const Folder& folder,
 }
 
 ScanAhead::ScanAhead(const ScanSettings& settings, unsigned threads)
-    : m_settings(settings),
-      m_maxOpenAhead(std::min(
+    : settings_(settings),
+      max_open_ahead_(std::min(
           kMaxOpenAhead,
           settings.file_system->OpenFilesLimit() / kShareOfDescriptors)) {
+  threads_.reserve(threads);
   for (unsigned i = 0; i < threads; ++i)
-    m_threads.emplace_back(&ScanAhead::Work, this);
+    threads_.emplace_back(&ScanAhead::Work, this);
 }
 
 ScanAhead::~ScanAhead() {
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_stopping = true;
+    MutexLock lock(&mutex_);
+    stopping_ = true;
   }
-  m_workQueued.notify_all();
-  for (std::thread& thread : m_threads) thread.join();
+  work_queued_.SignalAll();
+  for (std::thread& thread : threads_) thread.join();
 }
 
 void ScanAhead::List(ListedFolder* folder) const {
   folder->listed =
-      m_settings.file_system->ListFolder(*folder->folder, &folder->entries);
+      settings_.file_system->ListFolder(*folder->folder, &folder->entries);
   // Sorted, so every file system gives the same order; the whole listing
   // is read first, so what the run renames or creates in the folder is
   // never met again.
@@ -114,9 +116,9 @@ void ScanAhead::List(ListedFolder* folder) const {
   for (std::size_t i = 0; i < folder->entries.size(); ++i) {
     const FolderEntry& entry = folder->entries[i];
     Job::Kind kind = Job::Kind::kNone;
-    if (entry.kind == FileKind::kRegular && m_settings.scan_text)
+    if (entry.kind == FileKind::kRegular && settings_.scan_text)
       kind = Job::Kind::kScan;
-    if (entry.kind == FileKind::kFolder && m_settings.sub_folders)
+    if (entry.kind == FileKind::kFolder && settings_.sub_folders)
       kind = Job::Kind::kListing;
     folder->jobs[i].kind = kind;
     if (kind == Job::Kind::kNone) folder->jobs[i].state = JobState::kDone;
@@ -127,115 +129,130 @@ ScanAhead::ListedFolder& ScanAhead::Start(std::unique_ptr<Folder> base) {
   auto listed = std::make_unique<ListedFolder>();
   listed->folder = std::move(base);
   List(listed.get());
+  ListedFolder& walked = *listed;
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_base = std::move(listed);
+    MutexLock lock(&mutex_);
+    base_ = std::move(listed);
   }
-  m_workQueued.notify_all();
-  return *m_base;
+  work_queued_.SignalAll();
+  return walked;
 }
 
-void ScanAhead::RunScan(ListedFolder& folder, std::size_t index,
-                        std::vector<char>* buffer, bool work_out_text) {
-  folder.jobs[index].scan =
-      ScanFile(m_settings, *folder.folder, folder.entries[index].name, buffer,
-               work_out_text);
+ScanResult ScanAhead::Scan(const ListedFolder& folder, std::size_t index,
+                           std::vector<char>* buffer,
+                           bool work_out_text) const {
+  return ScanFile(settings_, *folder.folder, folder.entries[index].name,
+                  buffer, work_out_text);
+}
+
+std::unique_ptr<ScanAhead::ListedFolder> ScanAhead::ListSubfolder(
+    const ListedFolder& folder, std::size_t index) const {
+  // Opened through its parent and never through a link: a subfolder
+  // swapped for a link since the parent was listed is not entered.
+  auto sub = std::make_unique<ListedFolder>();
+  std::unique_ptr<Folder> opened;
+  sub->opened = settings_.file_system->OpenSubfolder(
+      *folder.folder, folder.entries[index].name, &opened);
+  sub->folder = std::move(opened);
+  if (sub->opened.ok()) List(sub.get());
+  return sub;
 }
 
 std::size_t ScanAhead::NewTextSize(const Job& job) {
   return job.scan.new_text ? job.scan.new_text->bytes.size() : 0;
 }
 
-void ScanAhead::RunListing(ListedFolder& folder, std::size_t index) {
-  // Opened through its parent and never through a link: a subfolder
-  // swapped for a link since the parent was listed is not entered.
-  auto sub = std::make_unique<ListedFolder>();
-  sub->opened = m_settings.file_system->OpenSubfolder(
-      *folder.folder, folder.entries[index].name, &sub->folder);
-  if (sub->opened.ok()) List(sub.get());
-  folder.jobs[index].listing = std::move(sub);
-}
-
 std::optional<ScanResult> ScanAhead::TakeScan(ListedFolder& folder,
                                               std::size_t index) {
-  Job& job = folder.jobs[index];
+  Job& job = folder.jobs[index];  // its kind never changes
   if (job.kind != Job::Kind::kScan) return std::nullopt;
-  std::unique_lock<std::mutex> lock(m_mutex);
-  if (m_threads.empty()) {
-    job.state = JobState::kDone;
-    lock.unlock();
-    RunScan(folder, index, &m_buffer, true);
-  } else {
-    // Helpers take jobs in walk order, so this one is next if not done.
-    WaitFor(lock, job);
-    m_newTextBytes -= NewTextSize(job);
-    if (!job.error && ShortOfDescriptors(job.scan.status)) {
-      lock.unlock();
-      RunScan(folder, index, &m_buffer, true);
-    }
+  // With no helpers, no one else takes jobs: the walk looks now.
+  if (threads_.empty()) return Scan(folder, index, &buffer_, true);
+  ScanResult scan;
+  std::exception_ptr error;
+  {
+    MutexLock lock(&mutex_);
+    WaitFor(folder, index);
+    new_text_bytes_ -= NewTextSize(job);
+    scan = std::move(job.scan);
+    error = job.error;
   }
-  if (job.error) std::rethrow_exception(job.error);
-  return std::move(job.scan);
+  if (error) std::rethrow_exception(error);
+  if (ShortOfDescriptors(scan.status))
+    scan = Scan(folder, index, &buffer_, true);
+  return scan;
 }
 
 ScanAhead::ListedFolder& ScanAhead::Enter(ListedFolder& folder,
                                           std::size_t index) {
   Job& job = folder.jobs[index];
-  std::unique_lock<std::mutex> lock(m_mutex);
-  if (job.state != JobState::kQueued) {
-    WaitFor(lock, job);
-    if (job.error) std::rethrow_exception(job.error);
-    const ListedFolder& listed = *job.listing;
-    // (A listing that failed has no jobs a helper could be working on.)
-    if (!(listed.jobs.empty() && (ShortOfDescriptors(listed.opened) ||
-                                  ShortOfDescriptors(listed.listed))))
-      return *job.listing;
-    // Listed again below; it still counts as one folder open ahead.
-  } else {
-    // Listed here rather than waited for when no helper has started on
-    // it: helpers may be held back by m_maxOpenAhead, which the walk must
-    // not wait on.
-    ++m_openAhead;
+  {
+    MutexLock lock(&mutex_);
+    if (job.state == JobState::kQueued) {
+      // Listed here rather than waited for: helpers may be held back by
+      // max_open_ahead_, which the walk must not wait on.
+      job.state = JobState::kRunning;
+      ++open_ahead_;
+    } else {
+      WaitFor(folder, index);
+      if (job.error) std::rethrow_exception(job.error);
+      const ListedFolder& listed = *job.listing;
+      // Listed while descriptors were short: listed again below, and
+      // still one folder open ahead. (A listing that failed has no jobs
+      // a helper could be working on.)
+      const bool stale = listed.jobs.empty() &&
+                         (ShortOfDescriptors(listed.opened) ||
+                          ShortOfDescriptors(listed.listed));
+      if (!stale) return *job.listing;
+    }
   }
-  job.state = JobState::kRunning;
-  std::unique_ptr<ListedFolder> stale = std::move(job.listing);
-  lock.unlock();
-  stale.reset();
-  RunListing(folder, index);
-  lock.lock();
-  job.state = JobState::kDone;
-  lock.unlock();
-  m_workQueued.notify_all();
-  return *job.listing;
+  std::unique_ptr<ListedFolder> listing = ListSubfolder(folder, index);
+  ListedFolder& entered = *listing;
+  std::unique_ptr<ListedFolder> stale;
+  {
+    MutexLock lock(&mutex_);
+    stale = std::move(job.listing);
+    job.listing = std::move(listing);
+    job.state = JobState::kDone;
+  }
+  work_queued_.SignalAll();  // its files and subfolders
+  return entered;  // `stale`, if any, is closed outside the lock
 }
 
 bool ScanAhead::LookAhead() {
-  std::unique_lock<std::mutex> lock(m_mutex);
   // Without helpers, the walk looks at each file at its turn instead.
-  return !m_threads.empty() && RunSomeWork(lock, &m_buffer);
+  if (threads_.empty()) return false;
+  MutexLock lock(&mutex_);
+  return RunSomeWork(&buffer_);
 }
 
 void ScanAhead::Leave(ListedFolder& folder, std::size_t index) {
   std::unique_ptr<ListedFolder> done;
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(&mutex_);
     done = std::move(folder.jobs[index].listing);
-    --m_openAhead;
+    --open_ahead_;
   }
-  m_workQueued.notify_all();
-  // `done` closes its folder here, outside the lock.
+  work_queued_.SignalAll();
+  // `done` closes its folder here, outside the lock, unless files of it
+  // still wait to be finished.
 }
 
-void ScanAhead::WaitFor(std::unique_lock<std::mutex>& lock, Job& job) {
+void ScanAhead::WaitFor(ListedFolder& folder, std::size_t index) {
+  const Job& job = folder.jobs[index];
   while (job.state != JobState::kDone) {
     // Rather than sleep while a helper finishes the job, the walk takes
-    // on the next jobs itself: waking a sleeping thread costs more than
-    // a file's look.
-    if (RunSomeWork(lock, &m_buffer)) continue;
-    m_walkWaitsFor = &job;
-    m_doneSinceWait = 0;
-    m_walkWake.wait(lock, [&] { return job.state == JobState::kDone; });
-    m_walkWaitsFor = nullptr;
+    // on jobs itself: this one if no one has, else the next in walk
+    // order. Waking a sleeping thread costs more than a file's look.
+    if (job.state == JobState::kQueued) {
+      RunJobs(folder, index, &buffer_);
+      continue;
+    }
+    if (RunSomeWork(&buffer_)) continue;
+    walk_waits_for_ = &job;
+    done_since_wait_ = 0;
+    while (job.state != JobState::kDone) walk_wake_.Wait(&mutex_);
+    walk_waits_for_ = nullptr;
   }
 }
 
@@ -248,7 +265,7 @@ bool ScanAhead::FindWork(ListedFolder* folder, ListedFolder** owner,
     Job& job = folder->jobs[i];
     bool settled = false;
     if (job.state == JobState::kQueued) {
-      if (job.kind == Job::Kind::kListing && m_openAhead >= m_maxOpenAhead)
+      if (job.kind == Job::Kind::kListing && open_ahead_ >= max_open_ahead_)
         return false;  // far enough ahead
       *owner = folder;
       *index = i;
@@ -278,65 +295,81 @@ bool ScanAhead::FindWork(ListedFolder* folder, ListedFolder** owner,
 
 void ScanAhead::JobDone(Job& job) {
   job.state = JobState::kDone;
-  ++m_doneSinceWait;
-  if (m_walkWaitsFor && m_walkWaitsFor->state == JobState::kDone &&
-      m_doneSinceWait >= kWakeAfterJobs)
-    m_walkWake.notify_one();
+  ++done_since_wait_;
+  if (walk_waits_for_ && walk_waits_for_->state == JobState::kDone &&
+      done_since_wait_ >= kWakeAfterJobs)
+    walk_wake_.Signal();
 }
 
-bool ScanAhead::RunSomeWork(std::unique_lock<std::mutex>& lock,
-                            std::vector<char>* buffer) {
+bool ScanAhead::RunSomeWork(std::vector<char>* buffer) {
   ListedFolder* folder = nullptr;
   std::size_t index = 0;
-  if (!m_base || !FindWork(m_base.get(), &folder, &index)) return false;
-  const bool listing = folder->jobs[index].kind == Job::Kind::kListing;
+  if (!base_ || !FindWork(base_.get(), &folder, &index)) return false;
+  RunJobs(*folder, index, buffer);
+  return true;
+}
+
+void ScanAhead::RunJobs(ListedFolder& folder, std::size_t index,
+                        std::vector<char>* buffer) {
+  std::vector<Job>& jobs = folder.jobs;
+  const bool listing = jobs[index].kind == Job::Kind::kListing;
   // Scans are taken a few neighbours at a time, which saves taking the
   // lock (and waiting for it) for every file.
   std::size_t end = index + 1;
   if (!listing) {
-    while (end < folder->jobs.size() && end - index < kScansPerTake &&
-           folder->jobs[end].kind == Job::Kind::kScan &&
-           folder->jobs[end].state == JobState::kQueued) {
-      if (folder->settled == end) folder->settled = end + 1;
+    while (end < jobs.size() && end - index < kScansPerTake &&
+           jobs[end].kind == Job::Kind::kScan &&
+           jobs[end].state == JobState::kQueued) {
+      if (folder.settled == end) folder.settled = end + 1;
       ++end;
     }
   }
-  for (std::size_t i = index; i < end; ++i)
-    folder->jobs[i].state = JobState::kRunning;
-  if (listing) ++m_openAhead;
-  const bool work_out_text = m_newTextBytes < kNewTextBudget;
-  lock.unlock();
+  for (std::size_t i = index; i < end; ++i) jobs[i].state = JobState::kRunning;
+  if (listing) ++open_ahead_;
+  const bool work_out_text = new_text_bytes_ < kNewTextBudget;
+
+  // The jobs are this thread's until they are done: their results are
+  // worked out here, outside the lock, and stored under it.
+  std::array<ScanResult, kScansPerTake> scans;
+  std::array<std::exception_ptr, kScansPerTake> errors;
+  std::unique_ptr<ListedFolder> sub;
+  mutex_.Unlock();
   for (std::size_t i = index; i < end; ++i) {
     try {
       if (listing) {
-        RunListing(*folder, i);
+        sub = ListSubfolder(folder, i);
       } else {
-        RunScan(*folder, i, buffer, work_out_text);
+        scans[i - index] = Scan(folder, i, buffer, work_out_text);
       }
     } catch (...) {
-      // For the walk to meet at the file's turn.
-      folder->jobs[i].error = std::current_exception();
+      errors[i - index] = std::current_exception();  // for the walk to meet
     }
   }
-  lock.lock();
+  mutex_.Lock();
   for (std::size_t i = index; i < end; ++i) {
-    m_newTextBytes += NewTextSize(folder->jobs[i]);
-    JobDone(folder->jobs[i]);
+    Job& job = jobs[i];
+    if (listing) {
+      job.listing = std::move(sub);
+    } else {
+      job.scan = std::move(scans[i - index]);
+    }
+    job.error = errors[i - index];
+    new_text_bytes_ += NewTextSize(job);
+    JobDone(job);
   }
-  if (listing) m_workQueued.notify_all();  // its files and subfolders
-  return true;
+  if (listing) work_queued_.SignalAll();  // its files and subfolders
 }
 
 void ScanAhead::Work() {
   std::vector<char> buffer;
-  std::unique_lock<std::mutex> lock(m_mutex);
-  while (!m_stopping) {
-    if (RunSomeWork(lock, &buffer)) continue;
+  MutexLock lock(&mutex_);
+  while (!stopping_) {
+    if (RunSomeWork(&buffer)) continue;
     // Out of work: a walk waiting on a job that is done need not wait
     // for more.
-    if (m_walkWaitsFor && m_walkWaitsFor->state == JobState::kDone)
-      m_walkWake.notify_one();
-    m_workQueued.wait(lock);
+    if (walk_waits_for_ && walk_waits_for_->state == JobState::kDone)
+      walk_wake_.Signal();
+    work_queued_.Wait(&mutex_);
   }
 }
 

@@ -11,11 +11,9 @@
 // meanwhile may be seen a moment earlier.)
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <exception>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +24,8 @@
 #include "engine/code_page.h"
 #include "engine/file_system.h"
 #include "engine/matcher.h"
+#include "engine/mutex.h"
+#include "engine/thread_annotations.h"
 
 namespace vs {
 
@@ -72,9 +72,13 @@ class ScanAhead {
   struct Job;
 
  public:
-  // A folder of the walk, opened and listed.
+  // A folder of the walk, opened and listed. Everything but `jobs` and
+  // `settled` is set before the listing is handed out and only read
+  // after; those two are guarded by the ScanAhead's mutex_.
   struct ListedFolder {
-    std::unique_ptr<Folder> folder;  // null when opening it failed
+    // Null when opening it failed. Shared with the files of it that wait
+    // to be finished.
+    std::shared_ptr<const Folder> folder;
     Status opened;
     std::vector<FolderEntry> entries;  // sorted by name, as bytes
     Status listed;                     // the listing stopped early
@@ -90,58 +94,74 @@ class ScanAhead {
   ScanAhead(const ScanAhead&) = delete;
   ScanAhead& operator=(const ScanAhead&) = delete;
 
+  // The calls below are the walk's, made from one thread.
+
   // Lists the walk's open base folder and starts looking ahead in it.
-  ListedFolder& Start(std::unique_ptr<Folder> base);
+  ListedFolder& Start(std::unique_ptr<Folder> base) EXCLUDES(mutex_);
   // The first look at the regular file folder.entries[index], when file
   // texts get one. What a helper's look threw (out of memory) is thrown
   // here.
-  std::optional<ScanResult> TakeScan(ListedFolder& folder, std::size_t index);
+  std::optional<ScanResult> TakeScan(ListedFolder& folder, std::size_t index)
+      EXCLUDES(mutex_);
   // The subfolder folder.entries[index], opened and listed; it stays
-  // open until Leave.
-  ListedFolder& Enter(ListedFolder& folder, std::size_t index);
+  // listed until Leave.
+  ListedFolder& Enter(ListedFolder& folder, std::size_t index)
+      EXCLUDES(mutex_);
   // Lets the walk, which would wait otherwise, take on some of the looks
   // ahead of it; false when there are none to take.
-  bool LookAhead();
-  // Closes the subfolder the walk is done with.
-  void Leave(ListedFolder& folder, std::size_t index);
+  bool LookAhead() EXCLUDES(mutex_);
+  // Drops the subfolder the walk is done with.
+  void Leave(ListedFolder& folder, std::size_t index) EXCLUDES(mutex_);
 
  private:
-  void Work();
+  void Work() EXCLUDES(mutex_);
   // Takes the first jobs in walk order that no one has taken and runs
   // them, the lock released meanwhile; false when there are none.
-  bool RunSomeWork(std::unique_lock<std::mutex>& lock,
-                   std::vector<char>* buffer);
+  bool RunSomeWork(std::vector<char>* buffer) REQUIRES(mutex_);
+  // Takes the queued job folder.jobs[index], with up to a few queued
+  // scans after it, and runs them, the lock released meanwhile.
+  void RunJobs(ListedFolder& folder, std::size_t index,
+               std::vector<char>* buffer) REQUIRES(mutex_);
   // The first job in walk order that no one has taken, if any.
   bool FindWork(ListedFolder* folder, ListedFolder** owner,
-                std::size_t* index);
-  // Runs a job, outside the lock.
-  void RunScan(ListedFolder& folder, std::size_t index,
-               std::vector<char>* buffer, bool work_out_text);
-  static std::size_t NewTextSize(const Job& job);
-  void RunListing(ListedFolder& folder, std::size_t index);
+                std::size_t* index) REQUIRES(mutex_);
+  // What a job computes; run outside the lock by the thread that took
+  // the job, touching nothing shared.
+  ScanResult Scan(const ListedFolder& folder, std::size_t index,
+                  std::vector<char>* buffer, bool work_out_text) const;
+  std::unique_ptr<ListedFolder> ListSubfolder(const ListedFolder& folder,
+                                              std::size_t index) const;
   void List(ListedFolder* folder) const;
-  // Returns, the lock held, once `job` is done. Meanwhile the walk takes
-  // on jobs ahead itself; with none left to take, it sleeps until the
-  // helpers are some way ahead again, so it is woken once for many jobs.
-  void WaitFor(std::unique_lock<std::mutex>& lock, Job& job);
-  void JobDone(Job& job);
+  static std::size_t NewTextSize(const Job& job);
+  // Returns once `job` is done. Meanwhile the walk takes on jobs ahead
+  // itself; with none left to take, it sleeps until the helpers are some
+  // way ahead again, so it is woken once for many jobs.
+  void WaitFor(ListedFolder& folder, std::size_t index) REQUIRES(mutex_);
+  void JobDone(Job& job) REQUIRES(mutex_);
 
-  const ScanSettings m_settings;
-  const std::size_t m_maxOpenAhead;
-  std::vector<char> m_buffer;  // for the looks the walk takes itself
-  std::unique_ptr<ListedFolder> m_base;
+  const ScanSettings settings_;
+  const std::size_t max_open_ahead_;
+  std::vector<char> buffer_;  // for the looks the walk takes itself
 
-  std::mutex m_mutex;
-  std::condition_variable m_workQueued;
-  std::condition_variable m_walkWake;
-  Job* m_walkWaitsFor = nullptr;
-  unsigned m_doneSinceWait = 0;
-  std::size_t m_openAhead = 0;  // folders listed ahead and not yet left
-  std::size_t m_newTextBytes = 0;  // in new texts the walk has not taken
-  bool m_stopping = false;
-  std::vector<std::thread> m_threads;
+  // Guards every Job, the `jobs` and `settled` of every ListedFolder, and
+  // the fields below.
+  Mutex mutex_;
+  CondVar work_queued_;  // for helpers: a job may be there to take
+  CondVar walk_wake_;    // for the walk: the job it waits for is done
+  std::unique_ptr<ListedFolder> base_ GUARDED_BY(mutex_);
+  const Job* walk_waits_for_ GUARDED_BY(mutex_) = nullptr;
+  unsigned done_since_wait_ GUARDED_BY(mutex_) = 0;
+  // Folders listed ahead and not yet left.
+  std::size_t open_ahead_ GUARDED_BY(mutex_) = 0;
+  // In new texts the walk has not taken.
+  std::size_t new_text_bytes_ GUARDED_BY(mutex_) = 0;
+  bool stopping_ GUARDED_BY(mutex_) = false;
+  std::vector<std::thread> threads_;  // set before any runs
 };
 
+// A job moves from kQueued to kRunning (taken by one thread, which alone
+// computes its result, outside the lock) to kDone (its result stored
+// under the lock), and never back.
 enum class JobState : std::uint8_t { kQueued, kRunning, kDone };
 
 struct ScanAhead::Job {

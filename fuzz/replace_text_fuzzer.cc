@@ -1,5 +1,6 @@
-// Fuzzes the replacement rule, CReplaceEngine::ReplaceText, in every code
-// page of the table against the byte-by-byte rule of naive_rule.h.
+// Fuzzes the replacement rule, ReplaceAll (the engine's ReplaceText), in
+// every code page of the table against the byte-by-byte rule of
+// naive_rule.h.
 //
 // Input: one byte choosing the code page, one byte each for the lengths
 // of the find and the replace text (0 to 7), those two texts, and then the
@@ -9,16 +10,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine/replace_engine.h"
+#include "engine/file_steps.h"
 #include "fuzz/naive_rule.h"
 
 namespace vs::fuzz {
 namespace {
-
-class Engine : public CReplaceEngine {
- protected:
-  void AddToFilesList(const std::string&) override {}
-};
 
 std::string Escaped(const std::string& bytes) {
   std::string out = "\"";
@@ -71,7 +67,6 @@ std::string NaiveReplaceText(int code_page, const std::string& text,
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   using namespace vs::fuzz;
-  static Engine* const engine = new Engine();
   InputReader in(data, size);
   const int code_page =
       kCodePages[in.Byte() % (sizeof kCodePages / sizeof *kCodePages)];
@@ -81,10 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const std::string replace = in.Bytes(replace_length);
   const std::string text = in.Rest();
 
-  engine->m_strFind = find;
-  engine->m_strReplace = replace;
-  engine->m_codePage = vs::CodePage(code_page);
-  const std::string got = engine->ReplaceText(text);
+  const std::string got =
+      vs::ReplaceAll(text, find, replace, vs::CodePage(code_page));
 
   const std::string expected =
       NaiveReplaceText(code_page, text, find, replace);

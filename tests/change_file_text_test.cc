@@ -10,8 +10,8 @@ TEST(ChangeFileTextTest, AppendsAfterExistingEntriesAndAnswersChanged) {
   TempFolder tree;
   tree.Write("f.txt", "b\nab\n");
   TestEngine engine;
-  engine.m_strFind = "b";
-  engine.m_strReplace = "x";
+  engine.settings.find = "b";
+  engine.settings.replace = "x";
   ChangeList changes{"earlier"};
   EXPECT_TRUE(engine.ChangeFileText(tree.Path("f.txt"), changes));
   EXPECT_EQ(changes, (ChangeList{"earlier", "Line 1: x", "Line 2: ax"}));
@@ -29,8 +29,8 @@ TEST(ChangeFileTextTest, LinesOfSeveralMegabytesWithAnOccurrenceAtTheEnd) {
   std::string line(5 << 20, 'a');
   tree.Write("big.txt", "head\n" + line + "old\r\n");
   TestEngine engine;
-  engine.m_strFind = "old";
-  engine.m_strReplace = "new";
+  engine.settings.find = "old";
+  engine.settings.replace = "new";
   ChangeList changes;
   EXPECT_TRUE(engine.ChangeFileText(tree.Path("big.txt"), changes));
   EXPECT_EQ(tree.Read("big.txt"), "head\n" + line + "new\r\n");

@@ -61,18 +61,18 @@ TEST(FailuresTest, AFailedRewriteLeavesTheFileAsItWas) {
     FaultFileSystem fs;
     fs.FailAlways(c.op, "a.txt", c.status, c.after);
     TestEngine engine(&fs);
-    engine.m_strFind = "old";
-    engine.m_strReplace = "new";
-    engine.m_bChangeFileNames = 0;
+    engine.settings.find = "old";
+    engine.settings.replace = "new";
+    engine.settings.change_names = 0;
     engine.ProcessFolder(tree.path());
 
     // a.txt untouched, no temporary file anywhere, b.txt still done.
     EXPECT_EQ(tree.Snapshot(), (Snapshot{{"a.txt", kText}, {"b.txt", kNewText}}));
     ChangeList expected;
     if (*c.entry) expected.push_back(c.entry);
-    EXPECT_EQ(engine.m_changeLog.LookUp(tree.Path("a.txt")), expected);
-    EXPECT_EQ(engine.m_problems.failure_entries, *c.entry ? 1 : 0);
-    EXPECT_EQ(engine.m_problems.unreadable_files, c.unreadable ? 1 : 0);
+    EXPECT_EQ(engine.log().Entries(tree.Path("a.txt")), expected);
+    EXPECT_EQ(engine.problems().failure_entries, *c.entry ? 1 : 0);
+    EXPECT_EQ(engine.problems().unreadable_files, c.unreadable ? 1 : 0);
     std::vector<std::string> listed{tree.Path("b.txt")};
     if (*c.entry) listed.insert(listed.begin(), tree.Path("a.txt"));
     EXPECT_EQ(engine.files, listed);
@@ -94,14 +94,14 @@ TEST(FailuresTest, ATemporaryFileShortOfDescriptorsIsTriedAgain) {
       fs.FailNext(Op::kCreateExclusive, "a.txt", no_descriptors);
     }
     TestEngine engine(&fs);
-    engine.m_strFind = "old";
-    engine.m_strReplace = "new";
+    engine.settings.find = "old";
+    engine.settings.replace = "new";
     engine.ProcessFolder(tree.path());
     EXPECT_EQ(tree.Snapshot(), (Snapshot{{"a.txt", twice ? kText : kNewText}}));
     const ChangeList expected =
         twice ? ChangeList{"Failed to change Text (Too many open files)"}
               : ChangeList{"Line 2: new one", "Line 3: new two"};
-    EXPECT_EQ(engine.m_changeLog.LookUp(tree.Path("a.txt")), expected);
+    EXPECT_EQ(engine.log().Entries(tree.Path("a.txt")), expected);
   }
 }
 
@@ -111,14 +111,14 @@ TEST(FailuresTest, AnUnreadableFileStillGetsItsNewName) {
   FaultFileSystem fs;
   fs.FailAlways(Op::kOpenForRead, "old.txt", Status::FromErrno(EACCES));
   TestEngine engine(&fs);
-  engine.m_strFind = "old";
-  engine.m_strReplace = "new";
+  engine.settings.find = "old";
+  engine.settings.replace = "new";
   engine.ProcessFolder(tree.path());
   EXPECT_EQ(tree.Snapshot(), (Snapshot{{"new.txt", "old"}}));
-  EXPECT_EQ(engine.m_changeLog.LookUp(tree.Path("old.txt")),
+  EXPECT_EQ(engine.log().Entries(tree.Path("old.txt")),
             ChangeList{"Changed File Name to: new.txt"});
-  ASSERT_EQ(engine.problems.size(), 1u);
-  EXPECT_EQ(engine.problems[0],
+  ASSERT_EQ(engine.reports.size(), 1u);
+  EXPECT_EQ(engine.reports[0],
             "cannot read " + tree.Path("old.txt") + ": Permission denied");
 }
 
@@ -128,14 +128,14 @@ TEST(FailuresTest, AFailedRenameFollowsTheLineEntries) {
   FaultFileSystem fs;
   fs.FailAlways(Op::kRenameNoReplace, "old.txt", FaultFileSystem::IoError());
   TestEngine engine(&fs);
-  engine.m_strFind = "old";
-  engine.m_strReplace = "new";
+  engine.settings.find = "old";
+  engine.settings.replace = "new";
   engine.ProcessFolder(tree.path());
   EXPECT_EQ(tree.Snapshot(), (Snapshot{{"old.txt", "new"}}));
-  EXPECT_EQ(engine.m_changeLog.LookUp(tree.Path("old.txt")),
+  EXPECT_EQ(engine.log().Entries(tree.Path("old.txt")),
             (ChangeList{"Line 1: new", "Failed to change File Name to: new.txt "
                                        "(Input/output error)"}));
-  EXPECT_EQ(engine.m_problems.failure_entries, 1);
+  EXPECT_EQ(engine.problems().failure_entries, 1);
 }
 
 TEST(FailuresTest, AFailedListingEndsOnlyItsOwnFolder) {
@@ -158,15 +158,15 @@ TEST(FailuresTest, AFailedListingEndsOnlyItsOwnFolder) {
     FaultFileSystem fs;
     fs.FailAlways(c.op, "/sub", FaultFileSystem::IoError(), c.after);
     TestEngine engine(&fs);
-    engine.m_strFind = "q";
-    engine.m_strReplace = "r";
-    ::testing::internal::CaptureStdout();
+    engine.settings.find = "q";
+    engine.settings.replace = "r";
     engine.ProcessFolder(tree.path());
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-              "Error get the next file\n");
-    EXPECT_EQ(engine.m_changeLog.size(), c.files_recorded);
+    ASSERT_EQ(engine.problems_met.size(), 1u);
+    EXPECT_EQ(engine.problems_met[0].kind, Problem::Kind::kUnlistedFolder);
+    EXPECT_EQ(engine.problems_met[0].path, tree.Path("sub"));
+    EXPECT_EQ(engine.log().size(), c.files_recorded);
     EXPECT_EQ(tree.Read("z.txt"), "r");  // the parent went on
-    EXPECT_EQ(engine.m_problems.unlisted_folders, 1);
+    EXPECT_EQ(engine.problems().unlisted_folders, 1);
   }
 }
 
@@ -180,8 +180,8 @@ TEST(FailuresTest, EverythingIsDurableBeforeItReplacesAnything) {
   tree.Write("old-d.txt", "old");
   FaultFileSystem fs;
   TestEngine engine(&fs);
-  engine.m_strFind = "old";
-  engine.m_strReplace = "new";
+  engine.settings.find = "old";
+  engine.settings.replace = "new";
   engine.ProcessFolder(tree.path());
 
   std::vector<std::string> effects;
@@ -285,13 +285,13 @@ TEST(RacesTest, ChangesMadeDuringTheRunAreNeverLostOrFollowed) {
       done = true;
     });
     TestEngine engine(&fs);
-    engine.m_strFind = "old";
-    engine.m_strReplace = "new";
-    engine.m_bChangeFileNames = 0;
+    engine.settings.find = "old";
+    engine.settings.replace = "new";
+    engine.settings.change_names = 0;
     // Helper threads may look at b.txt or z before a.txt is read, so
     // before the meddling: only the walk on its own makes the moment
     // exact.
-    engine.m_scanThreads = 0;
+    engine.settings.scan_threads = 0;
     ::testing::internal::CaptureStdout();
     engine.ProcessFolder(tree.path());
     ::testing::internal::GetCapturedStdout();
@@ -306,8 +306,8 @@ TEST(RacesTest, ChangesMadeDuringTheRunAreNeverLostOrFollowed) {
     }
     EXPECT_EQ(after, expected);
     EXPECT_EQ(outside.Snapshot(), (Snapshot{{"b.txt", "old"}}));
-    EXPECT_EQ(engine.m_changeLog.LookUp(tree.Path("b.txt")), c.b_entries);
-    EXPECT_EQ(engine.m_problems.any(), c.problems);
+    EXPECT_EQ(engine.log().Entries(tree.Path("b.txt")), c.b_entries);
+    EXPECT_EQ(engine.problems().any(), c.problems);
   }
 }
 
@@ -327,9 +327,9 @@ TEST(RacesTest, AFolderMovedDuringItsWalkKeepsTheRunInside) {
     ASSERT_EQ(symlink(outside.path().c_str(), tree.Path("sub").c_str()), 0);
   });
   TestEngine engine(&fs);
-  engine.m_strFind = "old";
-  engine.m_strReplace = "new";
-  engine.m_bChangeFileNames = 0;
+  engine.settings.find = "old";
+  engine.settings.replace = "new";
+  engine.settings.change_names = 0;
   engine.ProcessFolder(tree.path());
   EXPECT_EQ(tree.Read("moved/a.txt"), "new");
   EXPECT_EQ(tree.Read("moved/b.txt"), "new");
@@ -349,12 +349,12 @@ TEST(RacesTest, AFileWrittenWhileItIsRewrittenIsLeftAlone) {
     std::fclose(f);
   });
   TestEngine engine(&fs);
-  engine.m_strFind = "old";
-  engine.m_strReplace = "new";
+  engine.settings.find = "old";
+  engine.settings.replace = "new";
   engine.ProcessFolder(tree.path());
   EXPECT_EQ(tree.Snapshot(),
             (Snapshot{{"a.txt", "old\nappended by someone else\n"}}));
-  EXPECT_EQ(engine.m_changeLog.LookUp(tree.Path("a.txt")),
+  EXPECT_EQ(engine.log().Entries(tree.Path("a.txt")),
             ChangeList{"Failed to change Text (the file changed while it "
                        "was being rewritten)"});
 }
@@ -369,16 +369,18 @@ namespace {
 // stays done; nothing is left half done and no temporary file remains.
 TEST(OutOfMemoryTest, AnAbandonedRunLeavesNoTemporaryFiles) {
   class ThrowingEngine : public TestEngine {
-   protected:
-    void AddToFilesList(const std::string&) override { throw std::bad_alloc(); }
+   public:
+    void OnFileChanged(const std::string&, const ChangeList&) override {
+      throw std::bad_alloc();
+    }
   };
   TempFolder tree;
   tree.Write("a.txt", "old");
   tree.Write("b.txt", "old");
   ThrowingEngine engine;
-  engine.m_strFind = "old";
-  engine.m_strReplace = "new";
-  engine.m_bChangeFileNames = 0;
+  engine.settings.find = "old";
+  engine.settings.replace = "new";
+  engine.settings.change_names = 0;
   EXPECT_THROW(engine.ProcessFolder(tree.path()), std::bad_alloc);
   EXPECT_EQ(tree.Snapshot(), (Snapshot{{"a.txt", "new"}, {"b.txt", "old"}}));
 }
@@ -391,9 +393,9 @@ TEST(OutOfMemoryTest, AScanThreadsFailureReachesTheWalk) {
     FaultFileSystem fs;
     fs.OnRead("/e", [](std::uint64_t) { throw std::bad_alloc(); });
     TestEngine engine(&fs);
-    engine.m_strFind = "old";
-    engine.m_strReplace = "new";
-    engine.m_scanThreads = threads;
+    engine.settings.find = "old";
+    engine.settings.replace = "new";
+    engine.settings.scan_threads = threads;
     EXPECT_THROW(engine.ProcessFolder(tree.path()), std::bad_alloc);
     for (const auto& [name, content] : tree.Snapshot())
       EXPECT_TRUE(content == "old" || content == "new") << name;

@@ -411,36 +411,36 @@ TEST_P(HostileTreeTest, KeepsEveryPromise) {
   const std::vector<std::string> met = FilesUnder(scratch.Path("base"));
 
   TestEngine engine;
-  engine.m_strFind = c.find;
-  engine.m_strReplace = c.replace;
-  engine.m_codePage = CodePage(c.code_page);
+  engine.settings.find = c.find;
+  engine.settings.replace = c.replace;
+  engine.settings.code_page = CodePage(c.code_page);
   engine.ProcessFolder(scratch.Path("base"));
 
   ExpectSameFiles(s.after, scratch.Snapshot());
   // Every file met is recorded, under its path as found, and the ones
   // not listed with no entry.
-  EXPECT_EQ(engine.m_changeLog.size(), met.size());
+  EXPECT_EQ(engine.log().size(), met.size());
   for (const std::string& path : met) {
     if (!s.changed.count(path.substr(scratch.path().size() + 1))) {
-      EXPECT_EQ(engine.m_changeLog.LookUp(path), ChangeList{})
+      EXPECT_EQ(engine.log().Entries(path), ChangeList{})
           << ::testing::PrintToString(path);
     }
   }
   std::vector<std::string> listed;
   for (const auto& [path, entries] : s.changed) {
     listed.push_back(scratch.Path(path));
-    EXPECT_EQ(engine.m_changeLog.LookUp(scratch.Path(path)), entries)
+    EXPECT_EQ(engine.log().Entries(scratch.Path(path)), entries)
         << ::testing::PrintToString(path);
   }
   // The Files list holds the changed files, each once.
   std::vector<std::string> files = engine.files;
   std::sort(files.begin(), files.end());
   EXPECT_EQ(files, listed);
-  EXPECT_EQ(engine.m_problems.failure_entries, s.failures);
-  EXPECT_EQ(engine.m_problems.unreadable_files, 0);
-  EXPECT_EQ(engine.m_problems.unlisted_folders, 0);
-  EXPECT_TRUE(engine.problems.empty())
-      << ::testing::PrintToString(engine.problems);
+  EXPECT_EQ(engine.problems().failure_entries, s.failures);
+  EXPECT_EQ(engine.problems().unreadable_files, 0);
+  EXPECT_EQ(engine.problems().unlisted_folders, 0);
+  EXPECT_TRUE(engine.reports.empty())
+      << ::testing::PrintToString(engine.reports);
   if (s.verify) s.verify(scratch);
 }
 

@@ -13,14 +13,14 @@ using Snapshot = std::map<std::string, std::string>;
 class ProcessFolderTest : public ::testing::Test {
  protected:
   ProcessFolderTest() {
-    engine.m_strFind = "old";
-    engine.m_strReplace = "new";
-    engine.m_codePage = CodePage(1252);
+    engine.settings.find = "old";
+    engine.settings.replace = "new";
+    engine.settings.code_page = CodePage(1252);
   }
   std::string P(const std::string& relative) { return tree.Path(relative); }
   void Run() { engine.ProcessFolder(tree.path()); }
   const ChangeList& Entries(const std::string& relative) {
-    return engine.m_changeLog.LookUp(P(relative));
+    return engine.log().Entries(P(relative));
   }
 
   TempFolder tree;
@@ -35,12 +35,12 @@ TEST_F(ProcessFolderTest, WalksDepthFirstInByteOrderAndRecordsEveryFile) {
   Run();
   EXPECT_EQ(engine.files, (std::vector<std::string>{P("B.txt"), P("a.txt"),
                                                    P("sub/b.txt")}));
-  EXPECT_EQ(engine.m_changeLog.size(), 4u);
+  EXPECT_EQ(engine.log().size(), 4u);
   EXPECT_EQ(Entries("z.txt"), ChangeList{});
   EXPECT_EQ(Entries("sub/b.txt"), ChangeList{"Line 2: new"});
   EXPECT_EQ(tree.Read("sub/b.txt"), "x\nnew\n");
   EXPECT_EQ(tree.Read("z.txt"), "nothing here\n");
-  EXPECT_FALSE(engine.m_problems.any());
+  EXPECT_FALSE(engine.problems().any());
 }
 
 TEST_F(ProcessFolderTest, TextThenNameUnderThePathAsFound) {
@@ -93,18 +93,18 @@ TEST_F(ProcessFolderTest, SettingsChooseTheSteps) {
     t.Write("old.txt", "old");
     t.Write("sub/old.txt", "old");
     TestEngine e;
-    e.m_bSubFolders = c.sub_folders;
-    e.m_bChangeFileNames = c.names;
-    e.m_bChangeText = c.text;
-    e.m_strFind = c.find;
-    e.m_strReplace = c.replace;
+    e.settings.sub_folders = c.sub_folders;
+    e.settings.change_names = c.names;
+    e.settings.change_text = c.text;
+    e.settings.find = c.find;
+    e.settings.replace = c.replace;
     e.ProcessFolder(t.path());
     EXPECT_EQ(t.Snapshot(), c.after);
     std::vector<std::string> listed;
     for (const std::string& f : c.listed) listed.push_back(t.Path(f));
     EXPECT_EQ(e.files, listed);
     // Every file met is recorded, changed or not; no folder ever is.
-    EXPECT_EQ(e.m_changeLog.size(), c.sub_folders ? 2u : 1u);
+    EXPECT_EQ(e.log().size(), c.sub_folders ? 2u : 1u);
   }
 }
 
@@ -140,13 +140,13 @@ TEST_F(ProcessFolderTest, ANewNameNeverOverwritesAndBadNamesAreRefused) {
     ASSERT_EQ(symlink("nowhere", t.Path("dangling.dat").c_str()), 0);
     Snapshot before = t.Snapshot();
     TestEngine e;
-    e.m_strFind = c.find;
-    e.m_strReplace = c.replace;
+    e.settings.find = c.find;
+    e.settings.replace = c.replace;
     e.ProcessFolder(t.path());
     EXPECT_EQ(t.Snapshot(), before);
-    EXPECT_EQ(e.m_changeLog.LookUp(t.Path(c.name)), ChangeList{c.entry});
+    EXPECT_EQ(e.log().Entries(t.Path(c.name)), ChangeList{c.entry});
     EXPECT_EQ(e.files, std::vector<std::string>{t.Path(c.name)});
-    EXPECT_EQ(e.m_problems.failure_entries, 1);
+    EXPECT_EQ(e.problems().failure_entries, 1);
   }
 }
 
@@ -155,7 +155,7 @@ TEST_F(ProcessFolderTest, LinksAndSpecialFilesKeepTheirTextButGetNewNames) {
   ASSERT_EQ(symlink("target", P("old-dir-link").c_str()), 0);
   ASSERT_EQ(symlink("target/old.txt", P("old-file-link").c_str()), 0);
   ASSERT_EQ(mkfifo(P("old-fifo").c_str(), 0600), 0);
-  engine.m_bSubFolders = 0;
+  engine.settings.sub_folders = 0;
   Run();
   EXPECT_EQ(tree.Snapshot(),
             (Snapshot{{"new-dir-link", "-> target"},
@@ -165,7 +165,7 @@ TEST_F(ProcessFolderTest, LinksAndSpecialFilesKeepTheirTextButGetNewNames) {
                       {"target/old.txt", "old"}}));
   EXPECT_EQ(Entries("old-file-link"),
             ChangeList{"Changed File Name to: new-file-link"});
-  EXPECT_FALSE(engine.m_problems.any());
+  EXPECT_FALSE(engine.problems().any());
 }
 
 TEST_F(ProcessFolderTest, BinaryFilesKeepTheirTextButGetNewNames) {
@@ -198,7 +198,7 @@ TEST_F(ProcessFolderTest, RewriteKeepsModeAndSparesAFileOfTheTemporaryName) {
   ASSERT_EQ(chmod(P("a.txt").c_str(), 0640), 0);
   tree.Write("ro.txt", "old");
   ASSERT_EQ(chmod(P("ro.txt").c_str(), 0444), 0);
-  engine.m_bChangeFileNames = 0;
+  engine.settings.change_names = 0;
   Run();
   EXPECT_EQ(tree.Snapshot(), (Snapshot{{"a.txt", "new"},
                                        {"a.txt.tmp", "precious"},
@@ -215,7 +215,7 @@ TEST_F(ProcessFolderTest, ASecondRunReplacesListsAndKeepsOtherPaths) {
   tree.Write("b.txt", "old");
   Run();
   engine.files.clear();
-  engine.m_strFind = "zzz";
+  engine.settings.find = "zzz";
   Run();
   EXPECT_TRUE(engine.files.empty());
   EXPECT_EQ(Entries("b.txt"), ChangeList{});  // replaced by an empty list
@@ -224,21 +224,25 @@ TEST_F(ProcessFolderTest, ASecondRunReplacesListsAndKeepsOtherPaths) {
   EXPECT_EQ(Entries("new.txt"), ChangeList{});
 }
 
-TEST_F(ProcessFolderTest, LookUpOfAnUnknownPathAddsAnEmptyList) {
-  EXPECT_EQ(engine.m_changeLog.LookUp("/nowhere"), ChangeList{});
-  EXPECT_EQ(engine.m_changeLog.size(), 1u);
+TEST(ChangeLogTest, LookUpOfAnUnknownPathAddsAnEmptyListAndEntriesDoNot) {
+  ChangeLog log;
+  EXPECT_EQ(log.Entries("/nowhere"), ChangeList{});
+  EXPECT_EQ(log.size(), 0u);
+  EXPECT_EQ(log.LookUp("/nowhere"), ChangeList{});
+  EXPECT_EQ(log.size(), 1u);
 }
 
-TEST_F(ProcessFolderTest, AFolderThatCannotBeListedIsReportedOnStandardOutput) {
+// The walk meets a folder it cannot list; the front end says so.
+TEST_F(ProcessFolderTest, AFolderThatCannotBeListedIsToldAndNothingPrinted) {
   ::testing::internal::CaptureStdout();
   engine.ProcessFolder(P("missing"));
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-            "Error get the next file\n");
-  EXPECT_EQ(engine.m_problems.unlisted_folders, 1);
-  EXPECT_EQ(engine.m_changeLog.size(), 0u);
-  ASSERT_EQ(engine.problems.size(), 1u);
-  EXPECT_NE(engine.problems[0].find("No such file or directory"),
-            std::string::npos);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(engine.problems().unlisted_folders, 1);
+  EXPECT_EQ(engine.log().size(), 0u);
+  ASSERT_EQ(engine.problems_met.size(), 1u);
+  EXPECT_EQ(engine.problems_met[0].kind, Problem::Kind::kUnlistedFolder);
+  EXPECT_EQ(engine.problems_met[0].path, P("missing"));
+  EXPECT_EQ(engine.problems_met[0].reason, "No such file or directory");
 }
 
 TEST_F(ProcessFolderTest, AnEmptyFolderAndAnEmptyBaseDoNothing) {
@@ -246,8 +250,8 @@ TEST_F(ProcessFolderTest, AnEmptyFolderAndAnEmptyBaseDoNothing) {
   Run();
   engine.ProcessFolder("");
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-  EXPECT_EQ(engine.m_changeLog.size(), 0u);
-  EXPECT_FALSE(engine.m_problems.any());
+  EXPECT_EQ(engine.log().size(), 0u);
+  EXPECT_FALSE(engine.problems().any());
 }
 
 TEST_F(ProcessFolderTest, TheBaseFolderMayBeALinkButNoLinkBelowIsFollowed) {
@@ -256,7 +260,7 @@ TEST_F(ProcessFolderTest, TheBaseFolderMayBeALinkButNoLinkBelowIsFollowed) {
   tree.Write("real/old.txt", "old");
   ASSERT_EQ(symlink(outside.path().c_str(), P("real/out").c_str()), 0);
   ASSERT_EQ(symlink("real", P("base-link").c_str()), 0);
-  engine.m_bChangeFileNames = 0;
+  engine.settings.change_names = 0;
   engine.ProcessFolder(P("base-link"));
   EXPECT_EQ(tree.Read("real/old.txt"), "new");
   EXPECT_EQ(outside.Read("old.txt"), "old");
@@ -268,7 +272,7 @@ TEST_F(ProcessFolderTest, DryRunRecordsWhatARunWouldAndWritesNothing) {
   tree.Write("sub/old.txt", "old");
   tree.Write("sub/new.txt", "in the way");
   Snapshot before = tree.Snapshot();
-  engine.m_bDryRun = 1;
+  engine.settings.dry_run = 1;
   Run();
   EXPECT_EQ(tree.Snapshot(), before);
   EXPECT_EQ(Entries("old.txt"),
@@ -311,14 +315,14 @@ TEST(ScanThreadsTest, ARunDoesTheSameWithAnyNumberOfThreads) {
     TempFolder tree;
     make_tree(tree);
     TestEngine engine;
-    engine.m_strFind = "old";
-    engine.m_strReplace = "new";
-    engine.m_scanThreads = threads;
+    engine.settings.find = "old";
+    engine.settings.replace = "new";
+    engine.settings.scan_threads = threads;
     engine.ProcessFolder(tree.path());
     Outcome outcome;
     for (const std::string& path : engine.files) {
       outcome.files.push_back(path.substr(tree.path().size()));
-      outcome.entries.push_back(engine.m_changeLog.LookUp(path));
+      outcome.entries.push_back(engine.log().Entries(path));
     }
     outcome.after = tree.Snapshot();
     return outcome;

@@ -19,9 +19,9 @@ class ReplaceTextTest : public ::testing::TestWithParam<ReplaceCase> {};
 TEST_P(ReplaceTextTest, ReplacesEveryOccurrenceLeftToRight) {
   const ReplaceCase& c = GetParam();
   TestEngine engine;
-  engine.m_strFind = c.find;
-  engine.m_strReplace = c.replace;
-  engine.m_codePage = CodePage(c.code_page);
+  engine.settings.find = c.find;
+  engine.settings.replace = c.replace;
+  engine.settings.code_page = CodePage(c.code_page);
   EXPECT_EQ(engine.ReplaceText(c.subject), c.expected);
 }
 

@@ -1,4 +1,4 @@
-// An engine with a Files list that tests can read, and in-memory files
+// An engine with a front end that tests can read, and in-memory files
 // for feeding the text rewriter.
 #pragma once
 
@@ -12,20 +12,45 @@
 
 namespace vs::test {
 
-class TestEngine : public CReplaceEngine {
+// A front end for tests: settings to fill in, and what a run tells kept.
+class TestEngine : public RunObserver {
  public:
-  using CReplaceEngine::CReplaceEngine;
+  explicit TestEngine(FileSystem* file_system = RealFileSystem())
+      : engine_(this, file_system) {}
 
-  std::vector<std::string> files;     // as added, in walk order
-  std::vector<std::string> problems;  // as reported
+  RunSettings settings;  // handed to the engine at each call below
 
- protected:
-  void AddToFilesList(const std::string& path) override {
+  void ProcessFolder(const std::string& folder) {
+    engine_.set_settings(settings);
+    engine_.ProcessFolder(folder);
+  }
+  bool ChangeFileText(const std::string& path, ChangeList& changes) {
+    engine_.set_settings(settings);
+    return engine_.ChangeFileText(path, changes);
+  }
+  std::string ReplaceText(std::string text) {
+    engine_.set_settings(settings);
+    return engine_.ReplaceText(std::move(text));
+  }
+
+  ReplaceEngine& engine() { return engine_; }
+  const ChangeLog& log() const { return engine_.change_log(); }
+  const ProblemCounts& problems() const { return engine_.problems(); }
+
+  std::vector<std::string> files;    // changed, as told, in walk order
+  std::vector<Problem> problems_met;  // as told
+  std::vector<std::string> reports;  // the same, described
+
+  void OnFileChanged(const std::string& path, const ChangeList&) override {
     files.push_back(path);
   }
-  void ReportProblem(const std::string& message) override {
-    problems.push_back(message);
+  void OnProblem(const Problem& problem) override {
+    problems_met.push_back(problem);
+    reports.push_back(problem.Describe());
   }
+
+ private:
+  ReplaceEngine engine_;
 };
 
 // Reads a string, at most `chunk` bytes per call.

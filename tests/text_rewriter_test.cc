@@ -39,9 +39,9 @@ Result Rewrite(const std::string& input, const std::string& find,
 Result Reference(const std::string& input, const std::string& find,
                  const std::string& replace, int code_page) {
   TestEngine engine;
-  engine.m_strFind = find;
-  engine.m_strReplace = replace;
-  engine.m_codePage = CodePage(code_page);
+  engine.settings.find = find;
+  engine.settings.replace = replace;
+  engine.settings.code_page = CodePage(code_page);
   Result result;
   std::size_t start = 0;
   for (int number = 1;; ++number) {

@@ -26,8 +26,8 @@ QString Count(int n, const char* one, const char* many) {
 
 CMainDlg::CMainDlg(QWidget* parent, FileSystem* file_system)
     : CDialog(IDD_MAIN_DIALOG, parent),
-      CReplaceEngine(file_system),
-      m_hIcon(LoadIconResource(IDR_MAINFRAME)) {
+      m_hIcon(LoadIconResource(IDR_MAINFRAME)),
+      m_engine(this, file_system) {
   MapClicked(IDC_BROWSE, &CMainDlg::OnBrowse);
   MapClicked(IDC_START, &CMainDlg::OnStart);
   MapSelChange(IDC_FILES, &CMainDlg::OnSelchangeFiles);
@@ -90,10 +90,21 @@ void CMainDlg::OnStart() {
     return;
   }
   m_listFiles.ResetContent();
-  m_problems = Problems();
   m_problemReports.clear();
+  m_engine.set_settings(SettingsOfFields());
   ProcessFolder(m_strBaseDir);
-  if (m_problems.any()) TellOfProblems();
+  if (m_engine.problems().any()) TellOfProblems();
+}
+
+RunSettings CMainDlg::SettingsOfFields() const {
+  RunSettings settings;
+  settings.base_dir = m_strBaseDir;
+  settings.find = m_strFind;
+  settings.replace = m_strReplace;
+  settings.sub_folders = m_bSubFolders != 0;
+  settings.change_names = m_bChangeFileNames != 0;
+  settings.change_text = m_bChangeText != 0;
+  return settings;
 }
 
 void CMainDlg::OnSelchangeFiles() {
@@ -107,25 +118,28 @@ void CMainDlg::OnSelchangeFiles() {
     m_listChanges.AddString(entry);
 }
 
-void CMainDlg::AddToFilesList(const std::string& path) {
+void CMainDlg::OnFileChanged(const std::string& path,
+                             const ChangeList& changes) {
+  m_changeLog.Record(path, changes);
   m_listFiles.AddString(path);
 }
 
-void CMainDlg::ReportProblem(const std::string& message) {
+void CMainDlg::OnProblem(const Problem& problem) {
   if (m_problemReports.size() < kMaxReportsShown)
-    m_problemReports.push_back(message);
+    m_problemReports.push_back(problem.Describe());
 }
 
 void CMainDlg::TellOfProblems() {
+  const ProblemCounts& problems = m_engine.problems();
   QStringList lines;
-  if (m_problems.unlisted_folders > 0)
-    lines << Count(m_problems.unlisted_folders, "folder", "folders") +
+  if (problems.unlisted_folders > 0)
+    lines << Count(problems.unlisted_folders, "folder", "folders") +
                  QStringLiteral(" could not be read.");
-  if (m_problems.unreadable_files > 0)
-    lines << Count(m_problems.unreadable_files, "file", "files") +
+  if (problems.unreadable_files > 0)
+    lines << Count(problems.unreadable_files, "file", "files") +
                  QStringLiteral(" could not be read.");
-  if (m_problems.failure_entries > 0)
-    lines << Count(m_problems.failure_entries, "change", "changes") +
+  if (problems.failure_entries > 0)
+    lines << Count(problems.failure_entries, "change", "changes") +
                  QStringLiteral(
                      " failed; the Changes list of each file "
                      "in the Files list says which.");

@@ -1,9 +1,9 @@
 // The main dialog: the run settings, Start, the Files list of the files a
 // run changed and the Changes list of the selected file's changes.
 //
-// The dialog is the replace engine: the engine's settings and change log
-// are its fields, and the engine adds the changed files to its Files
-// list.
+// The dialog holds a replace engine: Start hands it the settings the
+// data exchange filled, and the engine tells the dialog of every changed
+// file, which goes into the dialog's change log and its Files list.
 #pragma once
 
 #include <QIcon>
@@ -17,7 +17,7 @@
 
 namespace vs::ui {
 
-class CMainDlg : public CDialog, public CReplaceEngine {
+class CMainDlg : public CDialog, private RunObserver {
   Q_OBJECT
 
  public:
@@ -33,6 +33,18 @@ class CMainDlg : public CDialog, public CReplaceEngine {
   CListBox m_listChanges;  // IDC_CHANGES
   CListBox m_listFiles;    // IDC_FILES
 
+  // The run settings, as the data exchange fills them. Flags are nonzero
+  // for on.
+  std::string m_strBaseDir;
+  int m_bSubFolders = 1;
+  std::string m_strFind;
+  std::string m_strReplace;
+  int m_bChangeFileNames = 1;
+  int m_bChangeText = 1;
+
+  // The changes of every file the runs so far listed, by path as found.
+  ChangeLog m_changeLog;
+
  protected:
   QIcon m_hIcon;  // IDR_MAINFRAME, large and small
 
@@ -47,11 +59,27 @@ class CMainDlg : public CDialog, public CReplaceEngine {
   void OnStart();
   void OnSelchangeFiles();
 
-  void AddToFilesList(const std::string& path) override;
-  void ReportProblem(const std::string& message) override;
+  // The engine's operations, run with the settings of the latest Start.
+  void ProcessFolder(const std::string& folder) {
+    m_engine.ProcessFolder(folder);
+  }
+  bool ChangeFileText(const std::string& path, ChangeList& changes) {
+    return m_engine.ChangeFileText(path, changes);
+  }
+  std::string ReplaceText(std::string text) const {
+    return m_engine.ReplaceText(std::move(text));
+  }
 
  private:
+  // What the engine tells of a run.
+  void OnFileChanged(const std::string& path,
+                     const ChangeList& changes) override;
+  void OnProblem(const Problem& problem) override;
+
+  RunSettings SettingsOfFields() const;
   void TellOfProblems();
+
+  ReplaceEngine m_engine;
 
   FolderPicker m_folderPicker = PickFolderWithPlatformDialog;
   std::vector<std::string> m_problemReports;  // of the latest run

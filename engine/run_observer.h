@@ -1,0 +1,66 @@
+// What a run tells its front end as it goes. Every call comes from the
+// thread that runs the walk and must return soon: the walk waits for it.
+// Files come in walk order, and problems too; but a file is told once its
+// changes are all made, which may be after problems the walk met later.
+// What is told, and in what order, is the same with any number of scan
+// threads.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/change_log.h"
+
+namespace vs {
+
+// Something the run could not do that is no change of a file: those are
+// failure entries in the file's own list.
+struct Problem {
+  enum class Kind {
+    kUnlistedFolder,  // a folder could not be opened or listed to its end
+    kUnreadableFile,  // a file's text could not be read
+  };
+  Kind kind;
+  std::string path;
+  std::string reason;  // in the system's words
+
+  // "cannot list PATH: REASON" or "cannot read PATH: REASON".
+  std::string Describe() const {
+    return (kind == Kind::kUnlistedFolder ? "cannot list " : "cannot read ") +
+           path + ": " + reason;
+  }
+};
+
+// What went wrong in a run, counted.
+struct ProblemCounts {
+  int unlisted_folders = 0;  // a listing failed, at its start or later
+  int unreadable_files = 0;  // a file's text could not be read
+  int failure_entries = 0;   // "Failed to change ..." entries recorded
+  bool any() const {
+    return unlisted_folders + unreadable_files + failure_entries > 0;
+  }
+};
+
+// Counts since the run started.
+struct RunProgress {
+  std::uint64_t files_looked_at = 0;  // files met by the walk
+  std::uint64_t files_changed = 0;    // listed: changed, or a change failed
+  std::uint64_t bytes_read = 0;       // of the files whose text was read
+};
+
+class RunObserver {
+ public:
+  virtual ~RunObserver() = default;
+
+  // A file that changed, or a change of which failed, under its path as
+  // found, with its entries: once its changes are all made.
+  virtual void OnFileChanged(const std::string& /*path*/,
+                             const ChangeList& /*changes*/) {}
+  // Where the walk meets it: a folder at the end of its walk, a file at
+  // its turn.
+  virtual void OnProblem(const Problem& /*problem*/) {}
+  // After every file the walk is done with.
+  virtual void OnProgress(const RunProgress& /*progress*/) {}
+};
+
+}  // namespace vs

@@ -1,0 +1,33 @@
+// What one run is asked to do: a plain value, handed to the engine.
+#pragma once
+
+#include <string>
+#include <thread>
+
+#include "engine/code_page.h"
+
+namespace vs {
+
+// Threads that list folders and look at files ahead of the walk: one for
+// each core but the walk's own, which looks ahead too while it waits.
+inline unsigned DefaultScanThreads() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores > 1 ? cores - 1 : 0;
+}
+
+struct RunSettings {
+  std::string base_dir;
+  std::string find;     // empty: nothing changes
+  std::string replace;  // empty: every occurrence is deleted
+  bool sub_folders = true;
+  bool change_names = true;
+  bool change_text = true;
+  // Work out and record every change, refusals included; write nothing.
+  bool dry_run = false;
+  CodePage code_page = CodePage::FromLocale();
+  // What a run does is the same with any number; with none the walk does
+  // all the looking itself.
+  unsigned scan_threads = DefaultScanThreads();
+};
+
+}  // namespace vs
