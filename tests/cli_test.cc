@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/resource.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,24 +40,32 @@ std::string ReadBack(std::FILE* file) {
   return text;
 }
 
-// Runs the binary with `args` after its name, in the folder `cwd` if given,
-// with standard output and standard error caught apart, and with at most
-// `max_open_files` descriptors if that is not 0.
-Outcome RunProgram(const Args& args, const std::string& cwd = "",
-                   rlim_t max_open_files = 0) {
+// A run of the binary, started with its standard output and standard
+// error caught apart.
+struct Started {
+  pid_t pid = -1;
+  std::FILE* out = nullptr;
+  std::FILE* err = nullptr;
+};
+
+// Starts the binary with `args` after its name, in the folder `cwd` if
+// given, with at most `max_open_files` descriptors if that is not 0.
+Started StartProgram(const Args& args, const std::string& cwd = "",
+                     rlim_t max_open_files = 0) {
   std::vector<std::string> storage = {VS_CLI_PATH};
   storage.insert(storage.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& arg : storage) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
-  std::FILE* out = std::tmpfile();
-  std::FILE* err = std::tmpfile();
-  if (!out || !err) throw std::runtime_error("tmpfile failed");
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (dup2(fileno(out), STDOUT_FILENO) < 0 ||
-        dup2(fileno(err), STDERR_FILENO) < 0 ||
+  Started started;
+  started.out = std::tmpfile();
+  started.err = std::tmpfile();
+  if (!started.out || !started.err) throw std::runtime_error("tmpfile failed");
+  started.pid = fork();
+  if (started.pid == 0) {
+    if (dup2(fileno(started.out), STDOUT_FILENO) < 0 ||
+        dup2(fileno(started.err), STDERR_FILENO) < 0 ||
         (!cwd.empty() && chdir(cwd.c_str()) != 0)) {
       _exit(126);
     }
@@ -67,15 +76,25 @@ Outcome RunProgram(const Args& args, const std::string& cwd = "",
     execv(argv[0], argv.data());
     _exit(127);
   }
+  return started;
+}
+
+// Waits for the run to end and reads what it printed.
+Outcome Finish(const Started& started) {
   Outcome outcome;
   int wait_status = 0;
-  if (pid > 0 && waitpid(pid, &wait_status, 0) == pid &&
+  if (started.pid > 0 && waitpid(started.pid, &wait_status, 0) == started.pid &&
       WIFEXITED(wait_status)) {
     outcome.status = WEXITSTATUS(wait_status);
   }
-  outcome.out = ReadBack(out);
-  outcome.err = ReadBack(err);
+  outcome.out = ReadBack(started.out);
+  outcome.err = ReadBack(started.err);
   return outcome;
+}
+
+Outcome RunProgram(const Args& args, const std::string& cwd = "",
+                   rlim_t max_open_files = 0) {
+  return Finish(StartProgram(args, cwd, max_open_files));
 }
 
 // The expected listing: a line starting with a TAB is an entry, any other
@@ -357,6 +376,58 @@ TEST_F(CliTest, HelpAndVersionGoToStandardOutput) {
     EXPECT_EQ("", run.err);
   }
   EXPECT_EQ(before, tree_.Snapshot());
+}
+
+}  // namespace
+}  // namespace vs
+
+namespace vs {
+namespace {
+
+// SIGINT or SIGTERM in the middle of a run: the files begun are finished,
+// each whole, nothing more is begun, what was done is listed, and the
+// status tells the signal.
+TEST_F(CliTest, ASignalStopsTheRunWithEveryFileWholeAndListed) {
+  struct Case {
+    int signal_number;
+    int status;
+  };
+  for (const Case& c : {Case{SIGINT, 130}, Case{SIGTERM, 143}}) {
+    SCOPED_TRACE(c.signal_number);
+    test::TempFolder tree;
+    constexpr int kFiles = 3000;
+    auto name = [](const char* stem, int i) {
+      char buffer[32];
+      std::snprintf(buffer, sizeof buffer, "%s%05d.txt", stem, i);
+      return std::string(buffer);
+    };
+    for (int i = 0; i < kFiles; ++i) tree.Write(name("foo", i), "foo\n");
+    Started run = StartProgram({"-f", "foo", "-r", "bar", tree.path()});
+    // Once the first file has its new name, the run is under way.
+    while (!tree.Exists(name("bar", 0))) usleep(1000);
+    kill(run.pid, c.signal_number);
+    Outcome outcome = Finish(run);
+    EXPECT_EQ(c.status, outcome.status) << outcome.err;
+
+    std::string listing;
+    int changed = 0;
+    for (int i = 0; i < kFiles; ++i) {
+      if (tree.Exists(name("bar", i))) {
+        ++changed;
+        EXPECT_FALSE(tree.Exists(name("foo", i)));
+        EXPECT_EQ("bar\n", tree.Read(name("bar", i)));
+        listing += Listing(tree.path(), {name("foo", i), "\tLine 1: bar",
+                                         "\tChanged File Name to: " +
+                                             name("bar", i)});
+      } else {
+        EXPECT_EQ("foo\n", tree.Read(name("foo", i)));
+      }
+    }
+    EXPECT_GT(changed, 0);
+    EXPECT_LT(changed, kFiles);  // it stopped
+    EXPECT_EQ(listing, outcome.out);
+    EXPECT_EQ(static_cast<std::size_t>(kFiles), tree.Snapshot().size());
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "tests/fault_file_system.h"
 #include "tests/temp_folder.h"
 #include "tests/test_engine.h"
 
@@ -290,7 +291,7 @@ namespace {
 
 // Threads that look at files ahead of the walk must not change anything a
 // run does: the same files in the same order, the same entries, the same
-// tree afterwards.
+// events told, the same tree afterwards.
 TEST(ScanThreadsTest, ARunDoesTheSameWithAnyNumberOfThreads) {
   auto make_tree = [](const TempFolder& tree) {
     for (int f = 0; f < 12; ++f) {
@@ -309,12 +310,21 @@ TEST(ScanThreadsTest, ARunDoesTheSameWithAnyNumberOfThreads) {
   struct Outcome {
     std::vector<std::string> files;
     std::vector<ChangeList> entries;
+    std::vector<std::string> events;  // what the front end was told
+    RunProgress progress;
     Snapshot after;
   };
   auto run = [&](unsigned threads) {
     TempFolder tree;
     make_tree(tree);
-    TestEngine engine;
+    // A file that cannot be read and a folder that cannot be listed, so
+    // problems are told among the files.
+    FaultFileSystem fs;
+    fs.FailAlways(FaultFileSystem::Op::kOpenForRead, "/e5/f3",
+                  FaultFileSystem::IoError());
+    fs.FailAlways(FaultFileSystem::Op::kListFolder, "/e6",
+                  FaultFileSystem::IoError());
+    TestEngine engine(&fs);
     engine.settings.find = "old";
     engine.settings.replace = "new";
     engine.settings.scan_threads = threads;
@@ -324,16 +334,29 @@ TEST(ScanThreadsTest, ARunDoesTheSameWithAnyNumberOfThreads) {
       outcome.files.push_back(path.substr(tree.path().size()));
       outcome.entries.push_back(engine.log().Entries(path));
     }
+    for (std::string event : engine.events) {
+      const std::size_t at = event.find(tree.path());
+      if (at != std::string::npos) event.erase(at, tree.path().size());
+      outcome.events.push_back(event);
+    }
+    outcome.progress = engine.last_progress;
     outcome.after = tree.Snapshot();
     return outcome;
   };
   Outcome alone = run(0);
   ASSERT_GT(alone.files.size(), 100u);
+  ASSERT_EQ(alone.events.size(), alone.files.size() + 2);
+  EXPECT_EQ(alone.progress.files_looked_at, 11u * 26);  // all but e6's
+  EXPECT_EQ(alone.progress.files_changed, alone.files.size());
   for (unsigned threads : {1u, 3u}) {
     SCOPED_TRACE(threads);
     Outcome helped = run(threads);
     EXPECT_EQ(helped.files, alone.files);
     EXPECT_EQ(helped.entries, alone.entries);
+    EXPECT_EQ(helped.events, alone.events);
+    EXPECT_EQ(helped.progress.files_looked_at, alone.progress.files_looked_at);
+    EXPECT_EQ(helped.progress.files_changed, alone.progress.files_changed);
+    EXPECT_EQ(helped.progress.bytes_read, alone.progress.bytes_read);
     EXPECT_EQ(helped.after, alone.after);
   }
 }

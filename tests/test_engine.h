@@ -40,13 +40,21 @@ class TestEngine : public RunObserver {
   std::vector<std::string> files;    // changed, as told, in walk order
   std::vector<Problem> problems_met;  // as told
   std::vector<std::string> reports;  // the same, described
+  // Files and problems in the order told: "file PATH", "problem TEXT".
+  std::vector<std::string> events;
+  RunProgress last_progress;
 
   void OnFileChanged(const std::string& path, const ChangeList&) override {
     files.push_back(path);
+    events.push_back("file " + path);
   }
   void OnProblem(const Problem& problem) override {
     problems_met.push_back(problem);
     reports.push_back(problem.Describe());
+    events.push_back("problem " + problem.Describe());
+  }
+  void OnProgress(const RunProgress& progress) override {
+    last_progress = progress;
   }
 
  private:
