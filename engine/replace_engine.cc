@@ -56,34 +56,40 @@ void ReplaceEngine::ProcessFolder(const std::string& folder) {
   batch.Commit();
 }
 
-void ReplaceEngine::WalkFolder(const Walk& walk,
+bool ReplaceEngine::WalkFolder(const Walk& walk,
                                ScanAhead::ListedFolder& listed) {
   for (std::size_t i = 0; i < listed.entries.size(); ++i) {
     // Files begun are finished; nothing more is begun.
-    if (stop_requested()) return;
+    if (stop_requested()) return false;
     const FolderEntry& entry = listed.entries[i];
     if (entry.kind == FileKind::kFolder) {
-      if (settings_.sub_folders) WalkSubfolder(walk, listed, i);
+      if (settings_.sub_folders && !WalkSubfolder(walk, listed, i))
+        return false;
       continue;
     }
     walk.batch->Add(walk.steps->Begin(listed.folder, entry,
                                       walk.scan_ahead->TakeScan(listed, i)));
   }
   if (!listed.listed.ok()) ListingFailed(listed.folder->path(), listed.listed);
+  return true;
 }
 
-void ReplaceEngine::WalkSubfolder(const Walk& walk,
+bool ReplaceEngine::WalkSubfolder(const Walk& walk,
                                   ScanAhead::ListedFolder& parent,
                                   std::size_t index) {
   ScanAhead::ListedFolder& sub = walk.scan_ahead->Enter(parent, index);
-  if (sub.opened.ok()) {
-    WalkFolder(walk, sub);
-    walk.batch->Leave(sub.folder);
-  } else {
+  if (!sub.opened.ok()) {
     ListingFailed(parent.folder->path() + "/" + parent.entries[index].name,
                   sub.opened);
+  } else {
+    const bool walked = WalkFolder(walk, sub);
+    walk.batch->Leave(sub.folder);
+    // Stopped part-way, the walk leaves looks at the folder's files that
+    // helpers may still be taking: the listing stays until they are done.
+    if (!walked) return false;
   }
   walk.scan_ahead->Leave(parent, index);
+  return true;
 }
 
 void ReplaceEngine::ListingFailed(const std::string& path,

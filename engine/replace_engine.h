@@ -80,8 +80,9 @@ class ReplaceEngine {
     CommitBatch* batch;
   };
 
-  void WalkFolder(const Walk& walk, ScanAhead::ListedFolder& listed);
-  void WalkSubfolder(const Walk& walk, ScanAhead::ListedFolder& parent,
+  // Each returns false when the walk was stopped before its end.
+  bool WalkFolder(const Walk& walk, ScanAhead::ListedFolder& listed);
+  bool WalkSubfolder(const Walk& walk, ScanAhead::ListedFolder& parent,
                      std::size_t index);
   void ListingFailed(const std::string& path, const Status& status);
   // Enters a finished file in the change log, and tells the observer.

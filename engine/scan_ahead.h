@@ -110,7 +110,9 @@ class ScanAhead {
   // Lets the walk, which would wait otherwise, take on some of the looks
   // ahead of it; false when there are none to take.
   bool LookAhead() EXCLUDES(mutex_);
-  // Drops the subfolder the walk is done with.
+  // Drops the subfolder the walk is done with. The walk must have taken
+  // every look in it (a helper may be at work on one it has not); a
+  // subfolder not left is dropped with the ScanAhead, after the helpers.
   void Leave(ListedFolder& folder, std::size_t index) EXCLUDES(mutex_);
 
  private:
