@@ -22,9 +22,13 @@
 #include "engine/matcher.h"
 #include "engine/replace_engine.h"
 #include "engine/text_rewriter.h"
+#include "tests/memory_file.h"
 
 namespace vs::bench {
 namespace {
+
+using test::CountingSink;
+using test::MemoryReadableFile;
 
 constexpr std::string_view kFind = "EXPORT_SYMBOL_GPL";
 constexpr std::string_view kReplace = "EXPORT_SYMBOL_VS";
@@ -140,38 +144,6 @@ std::size_t CountMemmem(std::string_view text, std::string_view find) {
   return count;
 }
 
-// Serves a string as a file; each read copies, as read(2) would.
-class MemoryFile : public ReadableFile {
- public:
-  explicit MemoryFile(std::string_view bytes) : m_bytes(bytes) {}
-  Status Read(char* buffer, std::size_t capacity, std::size_t* got) override {
-    *got = m_bytes.copy(buffer, capacity, m_at);
-    m_at += *got;
-    return Status::Ok();
-  }
-  Status Rewind() override {
-    m_at = 0;
-    return Status::Ok();
-  }
-
- private:
-  std::string_view m_bytes;
-  std::size_t m_at = 0;
-};
-
-// Takes whatever is written and only counts it.
-class NullFile : public WritableFile {
- public:
-  std::size_t written = 0;
-  Status Append(const char*, std::size_t length) override {
-    written += length;
-    return Status::Ok();
-  }
-  Status Flush() override { return Status::Ok(); }
-  Status Sync() override { return Status::Ok(); }
-  Status Close() override { return Status::Ok(); }
-};
-
 class BenchEngine : public CReplaceEngine {
  public:
   BenchEngine(std::string_view find, std::string_view replace,
@@ -253,13 +225,23 @@ void RunReplaceText(benchmark::State& state, const Case& c) {
   state.SetBytesProcessed(state.iterations() * c.bytes());
 }
 
+// The case's pieces as files, read where they are: each read copies, as
+// read(2) would.
+std::vector<MemoryReadableFile> FilesOf(const Case& c) {
+  std::vector<MemoryReadableFile> files;
+  files.reserve(c.pieces.size());
+  for (const auto& piece : c.pieces)
+    files.push_back(MemoryReadableFile::Borrowing(piece));
+  return files;
+}
+
 // The scan every file goes through: one engine-sized buffer for the
 // whole run, a matcher and a rewriter per file, as the engine does.
 void RunFindsChange(benchmark::State& state, const Case& c) {
   const CodePage code_page(c.code_page);
   std::vector<char> buffer;
-  std::vector<MemoryFile> files(c.pieces.begin(), c.pieces.end());
-  auto scan = [&](MemoryFile* file, bool* found) {
+  std::vector<MemoryReadableFile> files = FilesOf(c);
+  auto scan = [&](MemoryReadableFile* file, bool* found) {
     Matcher matcher(c.find, code_page);
     TextRewriter rewriter(matcher, c.replace, code_page, &buffer);
     return rewriter.FindsChange(file, found);
@@ -286,8 +268,9 @@ void RunFindsChange(benchmark::State& state, const Case& c) {
 void RunRewrite(benchmark::State& state, const Case& c) {
   const CodePage code_page(c.code_page);
   std::vector<char> buffer;
-  std::vector<MemoryFile> files(c.pieces.begin(), c.pieces.end());
-  auto rewrite = [&](MemoryFile* file, NullFile* out, ChangeList* changes) {
+  std::vector<MemoryReadableFile> files = FilesOf(c);
+  auto rewrite = [&](MemoryReadableFile* file, CountingSink* out,
+                     ChangeList* changes) {
     Matcher matcher(c.find, code_page);
     TextRewriter rewriter(matcher, c.replace, code_page, &buffer);
     bool binary = false;
@@ -298,7 +281,7 @@ void RunRewrite(benchmark::State& state, const Case& c) {
       c.bytes() + static_cast<std::int64_t>(c.occurrences) *
                       (static_cast<std::int64_t>(c.replace.size()) -
                        static_cast<std::int64_t>(c.find.size()));
-  NullFile check;
+  CountingSink check;
   for (auto& file : files) {
     ChangeList changes;
     if (!rewrite(&file, &check, &changes)) {
@@ -306,13 +289,13 @@ void RunRewrite(benchmark::State& state, const Case& c) {
       return;
     }
   }
-  if (static_cast<std::int64_t>(check.written) != expected) {
+  if (static_cast<std::int64_t>(check.written()) != expected) {
     state.SkipWithError("Rewrite replaced the wrong number of times");
     return;
   }
   for (auto _ : state) {
     for (auto& file : files) {
-      NullFile out;
+      CountingSink out;
       ChangeList changes;
       benchmark::DoNotOptimize(rewrite(&file, &out, &changes));
       benchmark::DoNotOptimize(changes.data());

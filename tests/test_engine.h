@@ -1,5 +1,4 @@
-// An engine with a Files list that tests can read, and in-memory files
-// for feeding the text rewriter.
+// An engine with a Files list that tests can read.
 #pragma once
 
 #include <algorithm>
@@ -26,28 +25,6 @@ class TestEngine : public CReplaceEngine {
   void ReportProblem(const std::string& message) override {
     problems.push_back(message);
   }
-};
-
-// Reads a string, at most `chunk` bytes per call.
-class StringFile : public ReadableFile {
- public:
-  explicit StringFile(std::string bytes, std::size_t chunk = 1 << 30)
-      : m_bytes(std::move(bytes)), m_chunk(chunk) {}
-  Status Read(char* buffer, std::size_t capacity, std::size_t* got) override {
-    *got = std::min({capacity, m_chunk, m_bytes.size() - m_at});
-    m_bytes.copy(buffer, *got, m_at);
-    m_at += *got;
-    return Status::Ok();
-  }
-  Status Rewind() override {
-    m_at = 0;
-    return Status::Ok();
-  }
-
- private:
-  std::string m_bytes;
-  std::size_t m_chunk;
-  std::size_t m_at = 0;
 };
 
 }  // namespace vs::test
