@@ -40,18 +40,18 @@ constexpr std::string_view kReplaceSjis = "\x82\xa4";
 // compiler, so the inputs are too.
 class Random {
  public:
-  explicit Random(std::uint64_t seed) : m_state(seed | 1) {}
+  explicit Random(std::uint64_t seed) : state_(seed | 1) {}
   std::uint64_t Next() {
-    m_state ^= m_state >> 12;
-    m_state ^= m_state << 25;
-    m_state ^= m_state >> 27;
-    return m_state * 0x2545F4914F6CDD1DULL;
+    state_ ^= state_ >> 12;
+    state_ ^= state_ << 25;
+    state_ ^= state_ >> 27;
+    return state_ * 0x2545F4914F6CDD1DULL;
   }
   // In [0, n).
   std::size_t Below(std::size_t n) { return Next() % n; }
 
  private:
-  std::uint64_t m_state;
+  std::uint64_t state_;
 };
 
 // C-like source: indented lines of lower-case words and punctuation,
@@ -59,19 +59,19 @@ class Random {
 // above 0x7F, so no find text above occurs by chance.
 class SourceMaker {
  public:
-  explicit SourceMaker(std::uint64_t seed) : m_random(seed) {}
+  explicit SourceMaker(std::uint64_t seed) : random_(seed) {}
 
   std::string Line() {
     static const char* const kPunctuation[] = {"(", ");", " = ", ", ",
                                                " + ", "->", " {", "};"};
-    std::string line(m_random.Below(3), '\t');
-    std::size_t words = m_random.Below(9);
+    std::string line(random_.Below(3), '\t');
+    std::size_t words = random_.Below(9);
     for (std::size_t w = 0; w < words; ++w) {
-      std::size_t length = 2 + m_random.Below(8);
+      std::size_t length = 2 + random_.Below(8);
       for (std::size_t i = 0; i < length; ++i)
         line += static_cast<char>(
-            m_random.Below(5) == 0 ? '_' : 'a' + m_random.Below(26));
-      line += kPunctuation[m_random.Below(8)];
+            random_.Below(5) == 0 ? '_' : 'a' + random_.Below(26));
+      line += kPunctuation[random_.Below(8)];
     }
     return line;
   }
@@ -89,10 +89,10 @@ class SourceMaker {
     return text;
   }
 
-  Random& random() { return m_random; }
+  Random& random() { return random_; }
 
  private:
-  Random m_random;
+  Random random_;
 };
 
 // Shift_JIS text: hiragana (0x82 0x9F..0xF1) with some ASCII between,
