@@ -22,9 +22,13 @@
 #include "engine/matcher.h"
 #include "engine/file_steps.h"
 #include "engine/text_rewriter.h"
+#include "tests/memory_file.h"
 
 namespace vs::bench {
 namespace {
+
+using test::CountingSink;
+using test::MemoryReadableFile;
 
 constexpr std::string_view kFind = "EXPORT_SYMBOL_GPL";
 constexpr std::string_view kReplace = "EXPORT_SYMBOL_VS";
@@ -36,18 +40,18 @@ constexpr std::string_view kReplaceSjis = "\x82\xa4";
 // compiler, so the inputs are too.
 class Random {
  public:
-  explicit Random(std::uint64_t seed) : m_state(seed | 1) {}
+  explicit Random(std::uint64_t seed) : state_(seed | 1) {}
   std::uint64_t Next() {
-    m_state ^= m_state >> 12;
-    m_state ^= m_state << 25;
-    m_state ^= m_state >> 27;
-    return m_state * 0x2545F4914F6CDD1DULL;
+    state_ ^= state_ >> 12;
+    state_ ^= state_ << 25;
+    state_ ^= state_ >> 27;
+    return state_ * 0x2545F4914F6CDD1DULL;
   }
   // In [0, n).
   std::size_t Below(std::size_t n) { return Next() % n; }
 
  private:
-  std::uint64_t m_state;
+  std::uint64_t state_;
 };
 
 // C-like source: indented lines of lower-case words and punctuation,
@@ -55,19 +59,19 @@ class Random {
 // above 0x7F, so no find text above occurs by chance.
 class SourceMaker {
  public:
-  explicit SourceMaker(std::uint64_t seed) : m_random(seed) {}
+  explicit SourceMaker(std::uint64_t seed) : random_(seed) {}
 
   std::string Line() {
     static const char* const kPunctuation[] = {"(", ");", " = ", ", ",
                                                " + ", "->", " {", "};"};
-    std::string line(m_random.Below(3), '\t');
-    std::size_t words = m_random.Below(9);
+    std::string line(random_.Below(3), '\t');
+    std::size_t words = random_.Below(9);
     for (std::size_t w = 0; w < words; ++w) {
-      std::size_t length = 2 + m_random.Below(8);
+      std::size_t length = 2 + random_.Below(8);
       for (std::size_t i = 0; i < length; ++i)
         line += static_cast<char>(
-            m_random.Below(5) == 0 ? '_' : 'a' + m_random.Below(26));
-      line += kPunctuation[m_random.Below(8)];
+            random_.Below(5) == 0 ? '_' : 'a' + random_.Below(26));
+      line += kPunctuation[random_.Below(8)];
     }
     return line;
   }
@@ -85,10 +89,10 @@ class SourceMaker {
     return text;
   }
 
-  Random& random() { return m_random; }
+  Random& random() { return random_; }
 
  private:
-  Random m_random;
+  Random random_;
 };
 
 // Shift_JIS text: hiragana (0x82 0x9F..0xF1) with some ASCII between,
@@ -139,38 +143,6 @@ std::size_t CountMemmem(std::string_view text, std::string_view find) {
   }
   return count;
 }
-
-// Serves a string as a file; each read copies, as read(2) would.
-class MemoryFile : public ReadableFile {
- public:
-  explicit MemoryFile(std::string_view bytes) : m_bytes(bytes) {}
-  Status Read(char* buffer, std::size_t capacity, std::size_t* got) override {
-    *got = m_bytes.copy(buffer, capacity, m_at);
-    m_at += *got;
-    return Status::Ok();
-  }
-  Status Rewind() override {
-    m_at = 0;
-    return Status::Ok();
-  }
-
- private:
-  std::string_view m_bytes;
-  std::size_t m_at = 0;
-};
-
-// Takes whatever is written and only counts it.
-class NullFile : public WritableFile {
- public:
-  std::size_t written = 0;
-  Status Append(const char*, std::size_t length) override {
-    written += length;
-    return Status::Ok();
-  }
-  Status Flush() override { return Status::Ok(); }
-  Status Sync() override { return Status::Ok(); }
-  Status Close() override { return Status::Ok(); }
-};
 
 // The engine's replacement rule with a case's texts, as ReplaceText
 // applies it.
@@ -257,13 +229,23 @@ void RunReplaceText(benchmark::State& state, const Case& c) {
   state.SetBytesProcessed(state.iterations() * c.bytes());
 }
 
+// The case's pieces as files, read where they are: each read copies, as
+// read(2) would.
+std::vector<MemoryReadableFile> FilesOf(const Case& c) {
+  std::vector<MemoryReadableFile> files;
+  files.reserve(c.pieces.size());
+  for (const auto& piece : c.pieces)
+    files.push_back(MemoryReadableFile::Borrowing(piece));
+  return files;
+}
+
 // The scan every file goes through: one engine-sized buffer for the
 // whole run, a matcher and a rewriter per file, as the engine does.
 void RunFindsChange(benchmark::State& state, const Case& c) {
   const CodePage code_page(c.code_page);
   std::vector<char> buffer;
-  std::vector<MemoryFile> files(c.pieces.begin(), c.pieces.end());
-  auto scan = [&](MemoryFile* file, bool* found) {
+  std::vector<MemoryReadableFile> files = FilesOf(c);
+  auto scan = [&](MemoryReadableFile* file, bool* found) {
     Matcher matcher(c.find, code_page);
     TextRewriter rewriter(matcher, c.replace, code_page, &buffer);
     return rewriter.FindsChange(file, found);
@@ -290,8 +272,9 @@ void RunFindsChange(benchmark::State& state, const Case& c) {
 void RunRewrite(benchmark::State& state, const Case& c) {
   const CodePage code_page(c.code_page);
   std::vector<char> buffer;
-  std::vector<MemoryFile> files(c.pieces.begin(), c.pieces.end());
-  auto rewrite = [&](MemoryFile* file, NullFile* out, ChangeList* changes) {
+  std::vector<MemoryReadableFile> files = FilesOf(c);
+  auto rewrite = [&](MemoryReadableFile* file, CountingSink* out,
+                     ChangeList* changes) {
     Matcher matcher(c.find, code_page);
     TextRewriter rewriter(matcher, c.replace, code_page, &buffer);
     bool binary = false;
@@ -302,7 +285,7 @@ void RunRewrite(benchmark::State& state, const Case& c) {
       c.bytes() + static_cast<std::int64_t>(c.occurrences) *
                       (static_cast<std::int64_t>(c.replace.size()) -
                        static_cast<std::int64_t>(c.find.size()));
-  NullFile check;
+  CountingSink check;
   for (auto& file : files) {
     ChangeList changes;
     if (!rewrite(&file, &check, &changes)) {
@@ -310,13 +293,13 @@ void RunRewrite(benchmark::State& state, const Case& c) {
       return;
     }
   }
-  if (static_cast<std::int64_t>(check.written) != expected) {
+  if (static_cast<std::int64_t>(check.written()) != expected) {
     state.SkipWithError("Rewrite replaced the wrong number of times");
     return;
   }
   for (auto _ : state) {
     for (auto& file : files) {
-      NullFile out;
+      CountingSink out;
       ChangeList changes;
       benchmark::DoNotOptimize(rewrite(&file, &out, &changes));
       benchmark::DoNotOptimize(changes.data());

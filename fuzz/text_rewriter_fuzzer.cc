@@ -17,40 +17,12 @@
 #include "engine/string_sink.h"
 #include "engine/text_rewriter.h"
 #include "fuzz/naive_rule.h"
+#include "tests/memory_file.h"
 
 namespace vs::fuzz {
 namespace {
 
 constexpr std::size_t kMaxEntryLength = 1023;
-
-// Hands out a string's bytes in reads of varying size: `pattern` 0 reads
-// as much as is asked for, any other value a cycle of sizes from 1 up.
-class MemoryFile : public ReadableFile {
- public:
-  MemoryFile(const std::string& bytes, unsigned char pattern)
-      : m_bytes(bytes), m_pattern(pattern) {}
-  Status Read(char* buffer, std::size_t capacity, std::size_t* got) override {
-    std::size_t want = capacity;
-    if (m_pattern != 0) {
-      m_step = m_step * 5 + 1;
-      want = 1 + (m_step + m_pattern) % (1 + m_pattern % 16);
-    }
-    *got = std::min(want, std::min(capacity, m_bytes.size() - m_at));
-    m_bytes.copy(buffer, *got, m_at);
-    m_at += *got;
-    return Status::Ok();
-  }
-  Status Rewind() override {
-    m_at = 0;
-    return Status::Ok();
-  }
-
- private:
-  const std::string& m_bytes;
-  const unsigned char m_pattern;
-  std::size_t m_at = 0;
-  std::size_t m_step = 0;
-};
 
 // Mostly tiny blocks, where every boundary case lies, sometimes larger
 // ones up to the real size.
@@ -145,7 +117,8 @@ void Check(const Case& c, const Expected& expected, std::vector<char>* buffer,
   CodePage code_page(c.code_page);
   Matcher matcher(c.find, code_page);
   TextRewriter rewriter(matcher, c.replace, code_page, buffer, c.block);
-  MemoryFile file(c.input, c.reads);
+  auto file = test::MemoryReadableFile::Borrowing(
+      c.input, test::ReadSizes::Varying(c.reads));
 
   bool binary = false;
   if (!rewriter.IsBinary(&file, &binary).ok())

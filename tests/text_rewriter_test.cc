@@ -4,6 +4,8 @@
 
 #include <random>
 
+#include "engine/string_sink.h"
+#include "tests/memory_file.h"
 #include "tests/test_engine.h"
 
 namespace vs::test {
@@ -24,7 +26,7 @@ Result Rewrite(const std::string& input, const std::string& find,
   Matcher matcher(find, cp);
   std::vector<char> buffer;
   TextRewriter rewriter(matcher, replace, cp, &buffer, block_size);
-  StringFile file(input, chunk);
+  MemoryReadableFile file(input, ReadSizes::AtMost(chunk));
   StringSink sink;
   Result result;
   EXPECT_TRUE(rewriter.FindsChange(&file, &result.found).ok());
@@ -118,7 +120,7 @@ TEST(TextRewriterTest, BinaryFilesAreRecognised) {
   Matcher matcher("b", cp);
   std::vector<char> buffer;
   TextRewriter rewriter(matcher, "x", cp, &buffer, 3);
-  StringFile late(std::string(10, 'a') + std::string(1, '\0'));
+  MemoryReadableFile late(std::string(10, 'a') + std::string(1, '\0'));
   bool binary = false;
   ASSERT_TRUE(rewriter.IsBinary(&late, &binary).ok());
   EXPECT_TRUE(binary);
