@@ -26,8 +26,12 @@ const char kUsage[] =
     "  -h, --help           print this help and exit\n"
     "  -V, --version        print the version and exit\n"
     "\n"
+    "Ctrl-C (SIGINT) or SIGTERM stops a run: the files it has begun are\n"
+    "finished, each whole, and what was done is listed.\n"
+    "\n"
     "Exit status: 0 when nothing failed, 1 when a folder, a file or a change\n"
-    "failed, 2 for a bad command line.\n";
+    "failed, 2 for a bad command line, 130 or 143 when SIGINT or SIGTERM\n"
+    "stopped the run.\n";
 
 namespace {
 
