@@ -106,67 +106,67 @@ __attribute__((target("avx2"))) const char* FindAvx2(
 }  // namespace
 
 ByteSearch::ByteSearch(std::string_view needle, Method method)
-    : m_needle(needle) {
-  if (m_needle.size() < 2) return;
+    : needle_(needle) {
+  if (needle_.size() < 2) return;
   // The rarest byte, then the rarest at another offset; a tie keeps the
   // earlier offset.
   auto rarer = [&](std::size_t a, std::size_t b) {
-    return Commonness(static_cast<unsigned char>(m_needle[a])) <
-           Commonness(static_cast<unsigned char>(m_needle[b]));
+    return Commonness(static_cast<unsigned char>(needle_[a])) <
+           Commonness(static_cast<unsigned char>(needle_[b]));
   };
   std::size_t rarest = 0;
-  for (std::size_t i = 1; i < m_needle.size(); ++i)
+  for (std::size_t i = 1; i < needle_.size(); ++i)
     if (rarer(i, rarest)) rarest = i;
   std::size_t other = rarest == 0 ? 1 : 0;
-  for (std::size_t i = 0; i < m_needle.size(); ++i)
+  for (std::size_t i = 0; i < needle_.size(); ++i)
     if (i != rarest && rarer(i, other)) other = i;
-  m_first = rarest < other ? rarest : other;
-  m_second = rarest < other ? other : rarest;
+  first_ = rarest < other ? rarest : other;
+  second_ = rarest < other ? other : rarest;
 #if defined(VS_X86_VECTORS)
   if (method == Method::kSse2) {
-    m_loop = Loop::kSse2;  // every x86-64 processor has it
+    loop_ = Loop::kSse2;  // every x86-64 processor has it
   } else if (method == Method::kFastest) {
-    m_loop = __builtin_cpu_supports("avx2") ? Loop::kAvx2 : Loop::kSse2;
+    loop_ = __builtin_cpu_supports("avx2") ? Loop::kAvx2 : Loop::kSse2;
   }
 #else
   (void)method;
 #endif
-  m_rarest = rarest;
+  rarest_ = rarest;
 }
 
 const char* ByteSearch::Find(const char* text, std::size_t length) const {
-  const std::size_t n = m_needle.size();
+  const std::size_t n = needle_.size();
   if (n == 0 || length < n) return nullptr;
-  if (n == 1) return static_cast<const char*>(memchr(text, m_needle[0], length));
+  if (n == 1) return static_cast<const char*>(memchr(text, needle_[0], length));
   const char* stop = text;
 #if defined(VS_X86_VECTORS)
   const char* hit = nullptr;
-  if (m_loop == Loop::kAvx2)
-    hit = FindAvx2(text, length, m_needle, m_first, m_second, &stop);
-  else if (m_loop == Loop::kSse2)
-    hit = FindSse2(text, length, m_needle, m_first, m_second, &stop);
+  if (loop_ == Loop::kAvx2)
+    hit = FindAvx2(text, length, needle_, first_, second_, &stop);
+  else if (loop_ == Loop::kSse2)
+    hit = FindSse2(text, length, needle_, first_, second_, &stop);
   if (hit) return hit;
 #endif
   return FindScalar(stop, static_cast<std::size_t>(text + length - stop));
 }
 
 const char* ByteSearch::FindScalar(const char* text, std::size_t length) const {
-  const std::size_t n = m_needle.size();
+  const std::size_t n = needle_.size();
   if (length < n) return nullptr;
   const char* const last_start = text + (length - n);
-  const char rare = m_needle[m_rarest];
+  const char rare = needle_[rarest_];
   std::size_t checks = 0;
   for (const char* p = text; p <= last_start;) {
     if (TooManyChecks(checks, p - text)) {
       return static_cast<const char*>(
           memmem(p, static_cast<std::size_t>(text + length - p),
-                 m_needle.data(), n));
+                 needle_.data(), n));
     }
-    const void* hit = memchr(p + m_rarest, rare,
+    const void* hit = memchr(p + rarest_, rare,
                              static_cast<std::size_t>(last_start - p) + 1);
     if (!hit) return nullptr;
-    const char* start = static_cast<const char*>(hit) - m_rarest;
-    if (memcmp(start, m_needle.data(), n) == 0) return start;
+    const char* start = static_cast<const char*>(hit) - rarest_;
+    if (memcmp(start, needle_.data(), n) == 0) return start;
     ++checks;
     p = start + 1;
   }

@@ -31,12 +31,12 @@ class ByteSearch {
   // memchr for the rarest byte, then a compare at each place it is.
   const char* FindScalar(const char* text, std::size_t length) const;
 
-  std::string_view m_needle;
+  std::string_view needle_;
   // Offsets in the needle: of its rarest byte, and of the two rarest
   // bytes in order (first < second), for a needle of two bytes or more.
-  std::size_t m_rarest = 0;
-  std::size_t m_first = 0, m_second = 0;
-  enum class Loop { kScalar, kSse2, kAvx2 } m_loop = Loop::kScalar;
+  std::size_t rarest_ = 0;
+  std::size_t first_ = 0, second_ = 0;
+  enum class Loop { kScalar, kSse2, kAvx2 } loop_ = Loop::kScalar;
 };
 
 }  // namespace vs

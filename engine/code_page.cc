@@ -48,23 +48,23 @@ int NumberForCharset(const std::string& charset) {
 
 }  // namespace
 
-CodePage::CodePage(int number) : m_number(number) {
+CodePage::CodePage(int number) : number_(number) {
   switch (number) {
     case 932:
-      MarkLeadBytes(&m_lead, {{0x81, 0x9F}, {0xE0, 0xFC}});
+      MarkLeadBytes(&lead_, {{0x81, 0x9F}, {0xE0, 0xFC}});
       break;
     case 936:
     case 949:
     case 950:
-      MarkLeadBytes(&m_lead, {{0x81, 0xFE}});
+      MarkLeadBytes(&lead_, {{0x81, 0xFE}});
       break;
     case 1361:
-      MarkLeadBytes(&m_lead, {{0x81, 0xD3}, {0xD8, 0xDE}, {0xE0, 0xF9}});
+      MarkLeadBytes(&lead_, {{0x81, 0xD3}, {0xD8, 0xDE}, {0xE0, 0xF9}});
       break;
     default:
       return;
   }
-  m_doubleByte = true;
+  double_byte_ = true;
 }
 
 CodePage CodePage::FromLocale() {
@@ -80,7 +80,7 @@ CodePage CodePage::FromLocale() {
 std::size_t CodePage::CutLength(std::string_view text,
                                 std::size_t limit) const {
   if (text.size() <= limit) return text.size();
-  if (m_doubleByte) {
+  if (double_byte_) {
     std::size_t i = 0;
     while (i < limit) {
       std::size_t step = IsLeadByte(text[i]) ? 2 : 1;
@@ -90,7 +90,7 @@ std::size_t CodePage::CutLength(std::string_view text,
     return i;
   }
   std::size_t cut = limit;
-  if (m_number == kUtf8) {
+  if (number_ == kUtf8) {
     // Back off over continuation bytes (10xxxxxx) to a character start;
     // a UTF-8 character has at most three of them.
     for (int k = 0; k < 3 && cut > 0 &&

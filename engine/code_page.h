@@ -24,18 +24,18 @@ class CodePage {
   // pages, UTF-8 to kUtf8, everything else to 1252.
   static CodePage FromLocale();
 
-  int number() const { return m_number; }
-  bool double_byte() const { return m_doubleByte; }
-  bool IsLeadByte(unsigned char byte) const { return m_lead[byte]; }
+  int number() const { return number_; }
+  bool double_byte() const { return double_byte_; }
+  bool IsLeadByte(unsigned char byte) const { return lead_[byte]; }
 
   // The length of the longest prefix of `text` of at most `limit` bytes
   // that ends between two characters.
   std::size_t CutLength(std::string_view text, std::size_t limit) const;
 
  private:
-  int m_number;
-  bool m_doubleByte = false;
-  std::array<bool, 256> m_lead{};
+  int number_;
+  bool double_byte_ = false;
+  std::array<bool, 256> lead_{};
 };
 
 }  // namespace vs

@@ -48,13 +48,13 @@ bool SameVersion(const FileInfo& a, const FileInfo& b);
 // the run works in it can never lead the run somewhere else.
 class Folder {
  public:
-  explicit Folder(std::string path) : m_path(std::move(path)) {}
+  explicit Folder(std::string path) : path_(std::move(path)) {}
   virtual ~Folder() = default;
   // The path it was opened by, for messages.
-  const std::string& path() const { return m_path; }
+  const std::string& path() const { return path_; }
 
  private:
-  std::string m_path;
+  std::string path_;
 };
 
 // An open regular file, read from its start.

@@ -5,18 +5,18 @@
 namespace vs {
 
 Matcher::Matcher(std::string_view find, const CodePage& code_page)
-    : m_find(NeverMatches(find) ? std::string_view() : find),
-      m_codePage(code_page),
-      m_search(m_find) {}
+    : find_(NeverMatches(find) ? std::string_view() : find),
+      code_page_(code_page),
+      search_(find_) {}
 
 std::size_t Matcher::Find(std::string_view text, std::size_t from,
                           std::size_t* boundary) const {
-  if (m_find.empty()) return npos;
-  while (from < text.size() && text.size() - from >= m_find.size()) {
-    const char* hit = m_search.Find(text.data() + from, text.size() - from);
+  if (find_.empty()) return npos;
+  while (from < text.size() && text.size() - from >= find_.size()) {
+    const char* hit = search_.Find(text.data() + from, text.size() - from);
     if (!hit) return npos;
     std::size_t at = static_cast<std::size_t>(hit - text.data());
-    if (!m_codePage.double_byte()) return at;
+    if (!code_page_.double_byte()) return at;
     AdvanceBoundary(text, at, boundary);
     if (*boundary == at) return at;
     // The hit starts on the second byte of a character; look again from
@@ -35,7 +35,7 @@ void Matcher::AdvanceBoundary(std::string_view text, std::size_t position,
     const void* lf = memrchr(text.data() + b, '\n', position - b);
     if (lf) b = static_cast<const char*>(lf) - text.data() + 1;
   }
-  while (b < position) b += m_codePage.IsLeadByte(text[b]) ? 2 : 1;
+  while (b < position) b += code_page_.IsLeadByte(text[b]) ? 2 : 1;
   *boundary = b;
 }
 

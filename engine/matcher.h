@@ -22,9 +22,9 @@ class Matcher {
     return find.empty() || find.find('\n') != std::string_view::npos;
   }
 
-  bool never_matches() const { return m_find.empty(); }
-  std::string_view find() const { return m_find; }
-  std::size_t length() const { return m_find.size(); }
+  bool never_matches() const { return find_.empty(); }
+  std::string_view find() const { return find_; }
+  std::size_t length() const { return find_.size(); }
 
   // The first occurrence in text[from, text.size()) that starts on a
   // character boundary, or npos. `*boundary` is a position known to
@@ -42,9 +42,9 @@ class Matcher {
                        std::size_t* boundary) const;
 
  private:
-  std::string_view m_find;
-  const CodePage& m_codePage;
-  ByteSearch m_search;
+  std::string_view find_;
+  const CodePage& code_page_;
+  ByteSearch search_;
 };
 
 }  // namespace vs

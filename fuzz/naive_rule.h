@@ -96,25 +96,25 @@ inline std::size_t NaiveCut(int code_page, std::string_view entry,
 class InputReader {
  public:
   InputReader(const std::uint8_t* data, std::size_t size)
-      : m_data(reinterpret_cast<const char*>(data)), m_size(size) {}
+      : data_(reinterpret_cast<const char*>(data)), size_(size) {}
 
   // The next byte, or 0 past the end.
   unsigned char Byte() {
-    return m_at < m_size ? static_cast<unsigned char>(m_data[m_at++]) : 0;
+    return at_ < size_ ? static_cast<unsigned char>(data_[at_++]) : 0;
   }
   // The next `length` bytes, fewer at the end.
   std::string Bytes(std::size_t length) {
-    length = std::min(length, m_size - m_at);
-    std::string bytes(m_data + m_at, length);
-    m_at += length;
+    length = std::min(length, size_ - at_);
+    std::string bytes(data_ + at_, length);
+    at_ += length;
     return bytes;
   }
-  std::string Rest() { return Bytes(m_size - m_at); }
+  std::string Rest() { return Bytes(size_ - at_); }
 
  private:
-  const char* m_data;
-  std::size_t m_size;
-  std::size_t m_at = 0;
+  const char* data_;
+  std::size_t size_;
+  std::size_t at_ = 0;
 };
 
 }  // namespace vs::fuzz

@@ -112,11 +112,11 @@ std::string Listing(const std::string& base, const Args& lines) {
 // past PATH_MAX, so they are made and removed through descriptors.
 class TooDeepFolders {
  public:
-  explicit TooDeepFolders(const std::string& parent) : m_parent(parent) {
+  explicit TooDeepFolders(const std::string& parent) : parent_(parent) {
     int fd = open(parent.c_str(), O_RDONLY | O_DIRECTORY);
     for (int i = 0; i < kDepth && fd >= 0; ++i) {
-      mkdirat(fd, m_name.c_str(), 0755);
-      int next = openat(fd, m_name.c_str(), O_RDONLY | O_DIRECTORY);
+      mkdirat(fd, name_.c_str(), 0755);
+      int next = openat(fd, name_.c_str(), O_RDONLY | O_DIRECTORY);
       close(fd);
       fd = next;
     }
@@ -124,20 +124,20 @@ class TooDeepFolders {
     close(fd);
   }
   ~TooDeepFolders() {
-    std::vector<int> fds = {open(m_parent.c_str(), O_RDONLY | O_DIRECTORY)};
+    std::vector<int> fds = {open(parent_.c_str(), O_RDONLY | O_DIRECTORY)};
     for (int i = 1; i < kDepth; ++i) {
-      fds.push_back(openat(fds.back(), m_name.c_str(), O_RDONLY | O_DIRECTORY));
+      fds.push_back(openat(fds.back(), name_.c_str(), O_RDONLY | O_DIRECTORY));
     }
     for (int i = kDepth - 1; i >= 0; --i) {
-      unlinkat(fds[i], m_name.c_str(), AT_REMOVEDIR);
+      unlinkat(fds[i], name_.c_str(), AT_REMOVEDIR);
       close(fds[i]);
     }
   }
 
  private:
   static constexpr int kDepth = 20;  // 20 * 251 bytes > PATH_MAX (4096)
-  std::string m_parent;
-  std::string m_name = std::string(250, 'd');
+  std::string parent_;
+  std::string name_ = std::string(250, 'd');
 };
 
 class CliTest : public testing::Test {

@@ -67,17 +67,17 @@ TempFolder::TempFolder() {
   std::string pattern = std::string(base && *base ? base : "/tmp") +
                         "/vellumshaper-test-XXXXXX";
   if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  m_path = pattern;
+  path_ = pattern;
 }
 
-TempFolder::~TempFolder() { RemoveTree(m_path); }
+TempFolder::~TempFolder() { RemoveTree(path_); }
 
 std::string TempFolder::Path(const std::string& relative) const {
-  return m_path + "/" + relative;
+  return path_ + "/" + relative;
 }
 
 void TempFolder::MakeFolder(const std::string& relative) const {
-  std::string path = m_path;
+  std::string path = path_;
   std::stringstream parts(relative);
   std::string part;
   while (std::getline(parts, part, '/')) {
@@ -108,7 +108,7 @@ bool TempFolder::Exists(const std::string& relative) const {
 
 std::map<std::string, std::string> TempFolder::Snapshot() const {
   std::map<std::string, std::string> out;
-  SnapshotInto(m_path, "", &out);
+  SnapshotInto(path_, "", &out);
   return out;
 }
 

@@ -14,7 +14,7 @@ class TempFolder {
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
 
-  const std::string& path() const { return m_path; }
+  const std::string& path() const { return path_; }
   // `relative` joined to the folder with "/".
   std::string Path(const std::string& relative) const;
 
@@ -31,7 +31,7 @@ class TempFolder {
   std::map<std::string, std::string> Snapshot() const;
 
  private:
-  std::string m_path;
+  std::string path_;
 };
 
 }  // namespace vs::test
