@@ -1,6 +1,17 @@
 // Every call the engine makes on files and folders goes through
 // FileSystem, so tests can run the engine on a double that records calls
 // and injects failures. RealFileSystem() is the POSIX implementation.
+//
+// Threads: every FileSystem, and so every implementation, is safe to call
+// from many threads at once; the engine calls it from its helper threads
+// while the walk calls it too. The objects it hands out are not:
+//   - A ReadableFile or WritableFile is used by one thread at a time. It
+//     may pass to another thread where the handover synchronises (a lock,
+//     a future), as a new file does on its way to the disk.
+//   - A Folder may be shared, read-only, by many threads at once: any
+//     number of calls may name it together, as long as it outlives them.
+//     The one exception is listing: ListFolder of one Folder does not run
+//     on two threads at once.
 #pragma once
 
 #include <sys/types.h>
@@ -48,13 +59,13 @@ bool SameVersion(const FileInfo& a, const FileInfo& b);
 // the run works in it can never lead the run somewhere else.
 class Folder {
  public:
-  explicit Folder(std::string path) : m_path(std::move(path)) {}
+  explicit Folder(std::string path) : path_(std::move(path)) {}
   virtual ~Folder() = default;
   // The path it was opened by, for messages.
-  const std::string& path() const { return m_path; }
+  const std::string& path() const { return path_; }
 
  private:
-  std::string m_path;
+  const std::string path_;
 };
 
 // An open regular file, read from its start.
@@ -93,7 +104,8 @@ class FileSystem {
 
   // Reads a folder's whole listing, "." and ".." left out, in the order
   // the system gives. On a failure part-way `entries` holds what was
-  // listed before it.
+  // listed before it. Not on two threads at once for one `folder`: a
+  // listing moves the folder's read position.
   virtual Status ListFolder(const Folder& folder,
                             std::vector<FolderEntry>* entries) = 0;
 
