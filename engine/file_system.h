@@ -144,7 +144,9 @@ class FileSystem {
   virtual std::size_t OpenFilesLimit() = 0;
 };
 
-// The process's one POSIX file system.
+// The process's one POSIX file system. Getting it changes nothing in the
+// process: front ends ready the process for runs themselves, at their
+// start (PrepareProcessForRuns in engine/prepare_process.h).
 FileSystem* RealFileSystem();
 
 }  // namespace vs

@@ -422,38 +422,11 @@ int HoldFile(int folder_fd, const char* name) {
 #endif
 }
 
-// The kernel grows a process's table of descriptors as higher ones are
-// taken, and once the process has threads, each growth waits until every
-// CPU has passed through the scheduler: milliseconds, in the middle of a
-// run, on whichever thread opened the file. Grown once, before a run
-// starts its threads, the table holds what a run takes: folders listed
-// ahead, a batch's folders and new files, replaced files being let go.
-void GrowDescriptorTable() {
-  constexpr rlim_t kDescriptors = 1024;
-  struct rlimit limit;
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
-  const rlim_t highest = std::min(kDescriptors, limit.rlim_cur) - 1;
-  int probe = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (probe < 0) return;
-  int high = fcntl(probe, F_DUPFD_CLOEXEC, static_cast<int>(highest));
-  if (high >= 0) close(high);
-  close(probe);
-}
-
+// Safe to call from many threads at once: a call keeps nothing between
+// its system calls but what its caller handed it, and the closer, the
+// one thing the calls share, takes its own lock.
 class PosixFileSystem final : public FileSystem {
  public:
-  PosixFileSystem() {
-    // A walk holds one descriptor for each level of nesting, so allow as
-    // many as the system lets this process have.
-    struct rlimit limit;
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 &&
-        limit.rlim_cur < limit.rlim_max) {
-      limit.rlim_cur = limit.rlim_max;
-      setrlimit(RLIMIT_NOFILE, &limit);
-    }
-    GrowDescriptorTable();
-  }
-
   Status OpenFolder(const std::string& path, bool follow_link,
                     std::unique_ptr<Folder>* folder) override {
     int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
