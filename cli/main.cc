@@ -5,8 +5,11 @@
 #include <vector>
 
 #include "cli/cli_run.h"
+#include "engine/prepare_process.h"
 
 int main(int argc, char** argv) {
+  // Before any thread starts.
+  vs::PrepareProcessForRuns();
   // The default code page comes from the user's locale.
   std::setlocale(LC_ALL, "");
   // A long listing prints faster through the stream's own buffer.

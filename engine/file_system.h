@@ -1,6 +1,17 @@
 // Every call the engine makes on files and folders goes through
 // FileSystem, so tests can run the engine on a double that records calls
 // and injects failures. RealFileSystem() is the POSIX implementation.
+//
+// Threads: every FileSystem, and so every implementation, is safe to call
+// from many threads at once; the engine calls it from its helper threads
+// while the walk calls it too. The objects it hands out are not:
+//   - A ReadableFile or WritableFile is used by one thread at a time. It
+//     may pass to another thread where the handover synchronises (a lock,
+//     a future), as a new file does on its way to the disk.
+//   - A Folder may be shared, read-only, by many threads at once: any
+//     number of calls may name it together, as long as it outlives them.
+//     The one exception is listing: ListFolder of one Folder does not run
+//     on two threads at once.
 #pragma once
 
 #include <sys/types.h>
@@ -54,7 +65,7 @@ class Folder {
   const std::string& path() const { return path_; }
 
  private:
-  std::string path_;
+  const std::string path_;
 };
 
 // An open regular file, read from its start.
@@ -93,7 +104,8 @@ class FileSystem {
 
   // Reads a folder's whole listing, "." and ".." left out, in the order
   // the system gives. On a failure part-way `entries` holds what was
-  // listed before it.
+  // listed before it. Not on two threads at once for one `folder`: a
+  // listing moves the folder's read position.
   virtual Status ListFolder(const Folder& folder,
                             std::vector<FolderEntry>* entries) = 0;
 
@@ -132,7 +144,9 @@ class FileSystem {
   virtual std::size_t OpenFilesLimit() = 0;
 };
 
-// The process's one POSIX file system.
+// The process's one POSIX file system. Getting it changes nothing in the
+// process: front ends ready the process for runs themselves, at their
+// start (PrepareProcessForRuns in engine/prepare_process.h).
 FileSystem* RealFileSystem();
 
 }  // namespace vs

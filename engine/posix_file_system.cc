@@ -8,19 +8,19 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "engine/file_system.h"
+#include "engine/mutex.h"
 #include "engine/status.h"
+#include "engine/thread_annotations.h"
 
 namespace vs {
 namespace {
@@ -350,26 +350,30 @@ class PosixWritableFile final : public WritableFile {
 // Closing the last reference to a file that has lost its last name frees
 // its blocks, which costs several times the rename that took the name.
 // A file being replaced is therefore held through its rename and let go
-// here, on a thread of its own, while the walk goes on.
+// here, on a thread of its own, while the walk goes on. Close may be
+// called from many threads at once.
 class DeferredCloser {
  public:
   DeferredCloser() = default;
-  ~DeferredCloser() {
+  ~DeferredCloser() EXCLUDES(mutex_) {
+    std::thread thread;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(&mutex_);
       stopping_ = true;
+      thread.swap(thread_);
     }
-    queued_.notify_one();
-    if (thread_.joinable()) thread_.join();
+    queued_.Signal();
+    if (thread.joinable()) thread.join();
   }
   DeferredCloser(const DeferredCloser&) = delete;
   DeferredCloser& operator=(const DeferredCloser&) = delete;
 
-  void Close(int fd) {
+  void Close(int fd) EXCLUDES(mutex_) {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(&mutex_);
       if (fds_.size() < kMaxWaiting) {
-        if (!thread_.joinable()) thread_ = std::thread(&DeferredCloser::Run, this);
+        if (!thread_.joinable())
+          thread_ = std::thread(&DeferredCloser::Run, this);
         fds_.push_back(fd);
         fd = -1;
       }
@@ -377,31 +381,35 @@ class DeferredCloser {
     if (fd >= 0) {
       close(fd);  // the thread is behind: no more descriptors held
     } else {
-      queued_.notify_one();
+      queued_.Signal();
     }
   }
 
  private:
   static constexpr std::size_t kMaxWaiting = 256;
 
-  void Run() {
-    std::unique_lock<std::mutex> lock(mutex_);
+  void Run() EXCLUDES(mutex_) {
+    std::vector<int> fds;
+    mutex_.Lock();
     for (;;) {
-      queued_.wait(lock, [&] { return stopping_ || !fds_.empty(); });
-      std::vector<int> fds;
+      while (!stopping_ && fds_.empty()) queued_.Wait(&mutex_);
+      if (fds_.empty()) break;  // stopping, with nothing left to close
       fds.swap(fds_);
-      lock.unlock();
+      mutex_.Unlock();
       for (int fd : fds) close(fd);
-      lock.lock();
-      if (stopping_ && fds_.empty()) return;
+      fds.clear();
+      mutex_.Lock();
     }
+    mutex_.Unlock();
   }
 
-  std::mutex mutex_;
-  std::condition_variable queued_;
-  std::vector<int> fds_;
-  bool stopping_ = false;
-  std::thread thread_;
+  // Guards the descriptors waiting to be closed, the stop, and the thread
+  // that closes them, which the first Close starts.
+  Mutex mutex_;
+  CondVar queued_;  // descriptors are waiting, or the closer is stopping
+  std::vector<int> fds_ GUARDED_BY(mutex_);
+  bool stopping_ GUARDED_BY(mutex_) = false;
+  std::thread thread_ GUARDED_BY(mutex_);
 };
 
 // A reference to `name` that keeps the file from being freed, or -1.
@@ -414,38 +422,11 @@ int HoldFile(int folder_fd, const char* name) {
 #endif
 }
 
-// The kernel grows a process's table of descriptors as higher ones are
-// taken, and once the process has threads, each growth waits until every
-// CPU has passed through the scheduler: milliseconds, in the middle of a
-// run, on whichever thread opened the file. Grown once, before a run
-// starts its threads, the table holds what a run takes: folders listed
-// ahead, a batch's folders and new files, replaced files being let go.
-void GrowDescriptorTable() {
-  constexpr rlim_t kDescriptors = 1024;
-  struct rlimit limit;
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
-  const rlim_t highest = std::min(kDescriptors, limit.rlim_cur) - 1;
-  int probe = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (probe < 0) return;
-  int high = fcntl(probe, F_DUPFD_CLOEXEC, static_cast<int>(highest));
-  if (high >= 0) close(high);
-  close(probe);
-}
-
+// Safe to call from many threads at once: a call keeps nothing between
+// its system calls but what its caller handed it, and the closer, the
+// one thing the calls share, takes its own lock.
 class PosixFileSystem final : public FileSystem {
  public:
-  PosixFileSystem() {
-    // A walk holds one descriptor for each level of nesting, so allow as
-    // many as the system lets this process have.
-    struct rlimit limit;
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 &&
-        limit.rlim_cur < limit.rlim_max) {
-      limit.rlim_cur = limit.rlim_max;
-      setrlimit(RLIMIT_NOFILE, &limit);
-    }
-    GrowDescriptorTable();
-  }
-
   Status OpenFolder(const std::string& path, bool follow_link,
                     std::unique_ptr<Folder>* folder) override {
     int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;

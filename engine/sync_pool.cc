@@ -9,45 +9,50 @@ Status MakeDurable(WritableFile* file) {
 }
 
 SyncPool::~SyncPool() {
+  std::vector<std::thread> threads;
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_stopping = true;
+    MutexLock lock(&mutex_);
+    stopping_ = true;
+    // No Start can come any more, so the list is the destructor's now;
+    // joined outside the lock, which the threads need to finish.
+    threads.swap(threads_);
   }
-  m_queued.notify_all();
-  for (std::thread& thread : m_threads) thread.join();
+  queued_.SignalAll();
+  for (std::thread& thread : threads) thread.join();
 }
 
 std::future<Status> SyncPool::Start(std::function<Status()> work) {
   std::packaged_task<Status()> task(std::move(work));
   std::future<Status> result = task.get_future();
-  if (m_maxThreads == 0) {
+  if (max_threads_ == 0) {
     task();
     return result;
   }
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_tasks.push_back(std::move(task));
+    MutexLock lock(&mutex_);
+    tasks_.push_back(std::move(task));
     // Another thread only when every one is busy.
-    if (m_idle == 0 && m_threads.size() < m_maxThreads)
-      m_threads.emplace_back(&SyncPool::Work, this);
+    if (idle_ == 0 && threads_.size() < max_threads_)
+      threads_.emplace_back(&SyncPool::Work, this);
   }
-  m_queued.notify_one();
+  queued_.Signal();
   return result;
 }
 
 void SyncPool::Work() {
-  std::unique_lock<std::mutex> lock(m_mutex);
+  mutex_.Lock();
   for (;;) {
-    ++m_idle;
-    m_queued.wait(lock, [&] { return m_stopping || !m_tasks.empty(); });
-    --m_idle;
-    if (m_tasks.empty()) return;  // stopping, with nothing left to do
-    std::packaged_task<Status()> task = std::move(m_tasks.front());
-    m_tasks.pop_front();
-    lock.unlock();
+    ++idle_;
+    while (!stopping_ && tasks_.empty()) queued_.Wait(&mutex_);
+    --idle_;
+    if (tasks_.empty()) break;  // stopping, with nothing left to do
+    std::packaged_task<Status()> task = std::move(tasks_.front());
+    tasks_.pop_front();
+    mutex_.Unlock();
     task();  // an exception it throws is kept in its future
-    lock.lock();
+    mutex_.Lock();
   }
+  mutex_.Unlock();
 }
 
 }  // namespace vs

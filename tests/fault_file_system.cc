@@ -100,7 +100,7 @@ void FaultFileSystem::FailAlways(Op op, std::string path_part, Status status,
 
 void FaultFileSystem::OnRead(std::string path_part,
                              std::function<void(std::uint64_t)> hook) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   read_hooks_.push_back({std::move(path_part), std::move(hook)});
 }
 
@@ -108,7 +108,7 @@ void FaultFileSystem::RunReadHooks(const std::string& path) {
   std::vector<std::pair<std::function<void(std::uint64_t)>, std::uint64_t>>
       due;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     for (ReadHook& h : read_hooks_)
       if (path.find(h.path_part) != std::string::npos)
         due.emplace_back(h.hook, ++h.reads);
@@ -129,23 +129,23 @@ Status FaultFileSystem::DiskFull() { return Status::FromErrno(ENOSPC); }
 Status FaultFileSystem::IoError() { return Status::FromErrno(EIO); }
 
 std::vector<std::string> FaultFileSystem::calls() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   return calls_;
 }
 
 void FaultFileSystem::AddRule(Rule rule) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   rules_.push_back(std::move(rule));
 }
 
 void FaultFileSystem::Record(const std::string& name, const std::string& args) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   calls_.push_back(name + " " + args);
 }
 
 void FaultFileSystem::Before(Op op, std::string path_part,
                              std::function<void()> hook) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   call_hooks_.push_back({op, std::move(path_part), std::move(hook)});
 }
 
@@ -153,7 +153,7 @@ Status FaultFileSystem::Intercept(Op op, const std::string& name,
                                   const std::string& args) {
   std::vector<std::function<void()>> due;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     for (const CallHook& h : call_hooks_)
       if (h.op == op && args.find(h.path_part) != std::string::npos)
         due.push_back(h.hook);
@@ -166,7 +166,7 @@ Status FaultFileSystem::Intercept(Op op, const std::string& name,
 
 std::optional<FaultFileSystem::Rule> FaultFileSystem::Fire(
     Op op, const std::string& args, std::uint64_t count) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   std::optional<Rule> fired;
   for (auto it = rules_.begin(); it != rules_.end();) {
     if (it->op != op || args.find(it->path_part) == std::string::npos) {

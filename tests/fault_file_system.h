@@ -12,13 +12,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/file_system.h"
+#include "engine/mutex.h"
 #include "engine/status.h"
+#include "engine/thread_annotations.h"
 
 namespace vs::test {
 
@@ -48,9 +49,9 @@ class FaultFileSystem final : public FileSystem {
   // path, for the renames). A failed call is not forwarded, so it changes
   // nothing. FailNext's rule fails once; FailAlways's every time.
   void FailNext(Op op, std::string path_part, Status status,
-                std::uint64_t after = 0);
+                std::uint64_t after = 0) EXCLUDES(mutex_);
   void FailAlways(Op op, std::string path_part, Status status,
-                  std::uint64_t after = 0);
+                  std::uint64_t after = 0) EXCLUDES(mutex_);
 
   static Status DiskFull();
   static Status IoError();
@@ -59,15 +60,17 @@ class FaultFileSystem final : public FileSystem {
   // `path_part`, with the number of that read among them (from 1), so a
   // test can change the file while the engine reads it.
   void OnRead(std::string path_part,
-              std::function<void(std::uint64_t read_number)> hook);
+              std::function<void(std::uint64_t read_number)> hook)
+      EXCLUDES(mutex_);
   // Runs `hook` before every call of `op` on a path containing
   // `path_part` (any op but kRead, kAppend and kListFolderAfter).
-  void Before(Op op, std::string path_part, std::function<void()> hook);
+  void Before(Op op, std::string path_part, std::function<void()> hook)
+      EXCLUDES(mutex_);
 
   // "Name PATH" ("Name FROM TO" for the renames) for each call in the
   // order made, failed ones included, with full paths; Read, Rewind,
   // Stat and Exists are left out.
-  std::vector<std::string> calls() const;
+  std::vector<std::string> calls() const EXCLUDES(mutex_);
 
   Status OpenFolder(const std::string& path, bool follow_link,
                     std::unique_ptr<Folder>* folder) override;
@@ -117,25 +120,32 @@ class FaultFileSystem final : public FileSystem {
     std::uint64_t calls = 0;  // matching calls seen, for call-counted ops
   };
 
-  void AddRule(Rule rule);
-  void Record(const std::string& name, const std::string& args);
-  // Records "name args" and returns the failure a rule sets for the call.
-  Status Intercept(Op op, const std::string& name, const std::string& args);
+  void AddRule(Rule rule) EXCLUDES(mutex_);
+  void Record(const std::string& name, const std::string& args)
+      EXCLUDES(mutex_);
+  // Runs the hooks set Before the call, records "name args" and returns
+  // the failure a rule sets for the call.
+  Status Intercept(Op op, const std::string& name, const std::string& args)
+      EXCLUDES(mutex_);
   // The rule that fails this call, if any; `count` is the op's count with
   // this call included, for the ops that do not count calls.
-  std::optional<Rule> Fire(Op op, const std::string& args, std::uint64_t count);
+  std::optional<Rule> Fire(Op op, const std::string& args, std::uint64_t count)
+      EXCLUDES(mutex_);
 
   // The folder of the file system below, and the full path of `name`.
   static const Folder& Base(const Folder& folder);
   static std::string PathOf(const Folder& folder, const std::string& name);
-  void RunReadHooks(const std::string& path);
+  void RunReadHooks(const std::string& path) EXCLUDES(mutex_);
 
-  FileSystem* const base_;
-  mutable std::mutex mutex_;
-  std::vector<Rule> rules_;
-  std::vector<ReadHook> read_hooks_;
-  std::vector<CallHook> call_hooks_;
-  std::vector<std::string> calls_;
+  FileSystem* const base_;  // safe to share between threads itself
+  // The engine calls in from several threads at once. Guards the rules,
+  // the hooks and the record of calls; a hook runs outside it, so it may
+  // call the file system itself.
+  mutable Mutex mutex_;
+  std::vector<Rule> rules_ GUARDED_BY(mutex_);
+  std::vector<ReadHook> read_hooks_ GUARDED_BY(mutex_);
+  std::vector<CallHook> call_hooks_ GUARDED_BY(mutex_);
+  std::vector<std::string> calls_ GUARDED_BY(mutex_);
 };
 
 }  // namespace vs::test

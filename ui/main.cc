@@ -2,12 +2,15 @@
 // It takes no command-line arguments of its own.
 #include <QApplication>
 
+#include "engine/prepare_process.h"
 #include "ui/main_app.h"
 
 // The one application object, made before main runs.
 vs::ui::CMainApp theApp;
 
 int main(int argc, char** argv) {
+  // Before any thread starts, Qt's own included.
+  vs::PrepareProcessForRuns();
   // QApplication also takes the user's locale, whose character set the
   // engine works in.
   QApplication qt(argc, argv);
