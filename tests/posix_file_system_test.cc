@@ -1,6 +1,11 @@
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <set>
@@ -10,6 +15,7 @@
 #include "engine/file_system.h"
 #include "engine/status.h"
 #include "gtest/gtest.h"
+#include "tests/refused_syscalls.h"
 #include "tests/temp_folder.h"
 
 namespace vs {
@@ -316,6 +322,99 @@ TEST_F(PosixFileSystemTest, RenameNoReplaceLeavesAnExistingNameAlone) {
   ASSERT_TRUE(fs_->RenameNoReplace(Root(), "from", "free").ok());
   EXPECT_FALSE(folder_.Exists("from"));
   EXPECT_EQ(folder_.Read("free"), "new");
+}
+
+// Where the system lacks a call RenameNoReplace prefers, it falls back:
+// renameat2's RENAME_NOREPLACE refused (an older kernel, a file system
+// without it) leads to a hard link and an unlink of the old name, and
+// hard links refused (FAT, say) to a look at the new name and a plain
+// rename. Each way, the file ends under exactly one of its names, and
+// nothing is changed when the call fails.
+TEST_F(PosixFileSystemTest, RenameNoReplaceFallsBackWhereTheSystemRefuses) {
+#if !defined(__linux__)
+  GTEST_SKIP() << "system calls are refused through seccomp, on Linux only";
+#else
+  // The refusal of the old name's unlink picks that call by the address
+  // of the name's characters, which RenameNoReplace passes on as given.
+  const std::string from = "from";
+  const std::string to = "to";
+  auto no_replace = [](int error) {
+    return test::RefusedSyscall{SYS_renameat2, error, /*arg=*/4,
+                                RENAME_NOREPLACE, RENAME_NOREPLACE};
+  };
+  auto link = [](int error) { return test::RefusedSyscall{SYS_linkat, error}; };
+  const test::RefusedSyscall unlink_from{
+      SYS_unlinkat, EIO, /*arg=*/1, ~std::uint64_t{0},
+      reinterpret_cast<std::uintptr_t>(from.c_str())};
+
+  enum class Taken { kNo, kByAFile, kByADanglingLink };
+  struct Case {
+    const char* name;
+    std::vector<test::RefusedSyscall> refused;
+    Taken taken;  // what `to` is before the call
+    int error;    // the call's errno; 0: the file is moved
+  } cases[] = {
+      {"no RENAME_NOREPLACE (EINVAL): linked, then unlinked",
+       {no_replace(EINVAL)}, Taken::kNo, 0},
+      {"no renameat2 (ENOSYS), the name taken", {no_replace(ENOSYS)},
+       Taken::kByAFile, EEXIST},
+      {"no RENAME_NOREPLACE (EOPNOTSUPP), the name a dangling link",
+       {no_replace(EOPNOTSUPP)}, Taken::kByADanglingLink, EEXIST},
+      {"renameat2 fails for another reason: no fallback",
+       {no_replace(EACCES)}, Taken::kNo, EACCES},
+      {"no hard links (EPERM): looked at, then renamed",
+       {no_replace(EINVAL), link(EPERM)}, Taken::kNo, 0},
+      {"no hard links (EOPNOTSUPP)", {no_replace(EINVAL), link(EOPNOTSUPP)},
+       Taken::kNo, 0},
+      {"too many links (EMLINK), the name taken",
+       {no_replace(EINVAL), link(EMLINK)}, Taken::kByAFile, EEXIST},
+      {"no linkat (ENOSYS), the name a dangling link",
+       {no_replace(EINVAL), link(ENOSYS)}, Taken::kByADanglingLink, EEXIST},
+      {"the link fails (EIO)", {no_replace(EINVAL), link(EIO)}, Taken::kNo,
+       EIO},
+      {"the link is denied (EACCES)", {no_replace(EINVAL), link(EACCES)},
+       Taken::kNo, EACCES},
+      {"the old name's unlink fails after the link: the link is undone",
+       {no_replace(EINVAL), unlink_from}, Taken::kNo, EIO},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempFolder folder;
+    folder.Write(from, "content");
+    if (c.taken == Taken::kByAFile) folder.Write(to, "other");
+    if (c.taken == Taken::kByADanglingLink) {
+      ASSERT_EQ(symlink("missing", folder.Path(to).c_str()), 0);
+    }
+    const auto before = folder.Snapshot();
+    struct stat old_st = {};
+    ASSERT_EQ(lstat(folder.Path(from).c_str(), &old_st), 0);
+    std::unique_ptr<Folder> open;
+    ASSERT_TRUE(fs_->OpenFolder(folder.path(), false, &open).ok());
+
+    Status status;
+    if (!test::RunWithRefusedSyscalls(
+            c.refused, [&] { return fs_->RenameNoReplace(*open, from, to); },
+            &status)) {
+      GTEST_SKIP() << "no seccomp filter can be installed here";
+    }
+
+    if (c.error == 0) {
+      EXPECT_TRUE(status.ok()) << status.reason();
+      EXPECT_EQ(folder.Snapshot(),
+                (std::map<std::string, std::string>{{to, "content"}}));
+    } else {
+      EXPECT_EQ(status.code(), Status::FromErrno(c.error).code());
+      EXPECT_EQ(status.reason(), std::strerror(c.error));
+      EXPECT_EQ(folder.Snapshot(), before);
+    }
+    // The very file, moved or not, and under one name only.
+    struct stat st = {};
+    if (lstat(folder.Path(c.error == 0 ? to : from).c_str(), &st) == 0) {
+      EXPECT_EQ(st.st_ino, old_st.st_ino);
+      EXPECT_EQ(st.st_nlink, 1u);
+    }
+  }
+#endif
 }
 
 TEST_F(PosixFileSystemTest, ReplaceWithOverwritesAndRemoveDeletes) {
