@@ -3,79 +3,17 @@
 #include <string.h>
 
 #include <algorithm>
-#include <string>
+
+#include "engine/line_writer.h"
 
 namespace vs {
 namespace {
-
-constexpr std::size_t kMaxEntryLength = 1023;
 
 bool HoldsBinaryByte(const char* data, std::size_t length) {
   return memchr(data, '\0', length) || memchr(data, 0x1A, length);
 }
 
 }  // namespace
-
-// Writes one file's new text and keeps, for the line in hand, what its
-// change entry needs: its number, whether it changed, and the start of its
-// new text.
-class TextRewriter::LineWriter {
- public:
-  LineWriter(WritableFile* out, ChangeList* changes, const CodePage& code_page)
-      : m_out(out), m_changes(changes), m_codePage(code_page) {}
-
-  // Adds text to the line in hand.
-  void Emit(const char* data, std::size_t length) {
-    if (length == 0) return;
-    Write(data, length);
-    if (m_start.size() < kStartKept)
-      m_start.append(data, std::min(length, kStartKept - m_start.size()));
-  }
-  void MarkChanged() { m_changed = true; }
-
-  // Writes `lines` whole lines that do not change, with their line ends;
-  // the line in hand must be empty.
-  void PassLines(const char* data, std::size_t length, std::size_t lines) {
-    Write(data, length);
-    m_number += lines;
-  }
-
-  // Ends the line in hand with its own line end bytes.
-  void EndLine(const char* line_end, std::size_t length) {
-    Write(line_end, length);
-    EndText();
-    m_start.clear();
-    m_changed = false;
-    ++m_number;
-  }
-
-  // Ends the text; the line in hand, if any, had no line end.
-  void EndText() {
-    if (!m_changed) return;
-    std::string entry = "Line " + std::to_string(m_number) + ": ";
-    std::size_t room = kMaxEntryLength - entry.size();
-    entry.append(m_start, 0, m_codePage.CutLength(m_start, room));
-    m_changes->push_back(std::move(entry));
-  }
-
-  const Status& status() const { return m_status; }
-
- private:
-  // Enough of a line's start for the longest entry.
-  static constexpr std::size_t kStartKept = kMaxEntryLength;
-
-  void Write(const char* data, std::size_t length) {
-    if (m_out && m_status.ok()) m_status = m_out->Append(data, length);
-  }
-
-  WritableFile* m_out;
-  ChangeList* m_changes;
-  const CodePage& m_codePage;
-  Status m_status;
-  std::string m_start;
-  bool m_changed = false;
-  unsigned long long m_number = 1;
-};
 
 TextRewriter::TextRewriter(const Matcher& matcher, std::string_view replace,
                            const CodePage& code_page,

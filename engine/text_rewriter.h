@@ -42,8 +42,6 @@ class TextRewriter {
                  bool* binary);
 
  private:
-  class LineWriter;
-
   // Reads up to a block more after the first `keep` bytes of the buffer.
   Status Fill(ReadableFile* file, std::size_t keep, std::size_t* filled);
   char* data() { return m_buffer->data(); }
