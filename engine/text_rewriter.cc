@@ -3,160 +3,192 @@
 #include <string.h>
 
 #include <algorithm>
-#include <string>
+
+#include "engine/block_scanner.h"
+#include "engine/line_writer.h"
 
 namespace vs {
 namespace {
 
-constexpr std::size_t kMaxEntryLength = 1023;
-
-bool HoldsBinaryByte(const char* data, std::size_t length) {
-  return memchr(data, '\0', length) || memchr(data, 0x1A, length);
+bool HoldsBinaryByte(std::string_view bytes) {
+  return memchr(bytes.data(), '\0', bytes.size()) ||
+         memchr(bytes.data(), 0x1A, bytes.size());
 }
 
-}  // namespace
-
-// Writes one file's new text and keeps, for the line in hand, what its
-// change entry needs: its number, whether it changed, and the start of its
-// new text.
-class TextRewriter::LineWriter {
- public:
-  LineWriter(WritableFile* out, ChangeList* changes, const CodePage& code_page)
-      : m_out(out), m_changes(changes), m_codePage(code_page) {}
-
-  // Adds text to the line in hand.
-  void Emit(const char* data, std::size_t length) {
-    if (length == 0) return;
-    Write(data, length);
-    if (m_start.size() < kStartKept)
-      m_start.append(data, std::min(length, kStartKept - m_start.size()));
-  }
-  void MarkChanged() { m_changed = true; }
-
-  // Writes `lines` whole lines that do not change, with their line ends;
-  // the line in hand must be empty.
-  void PassLines(const char* data, std::size_t length, std::size_t lines) {
-    Write(data, length);
-    m_number += lines;
-  }
-
-  // Ends the line in hand with its own line end bytes.
-  void EndLine(const char* line_end, std::size_t length) {
-    Write(line_end, length);
-    EndText();
-    m_start.clear();
-    m_changed = false;
-    ++m_number;
-  }
-
-  // Ends the text; the line in hand, if any, had no line end.
-  void EndText() {
-    if (!m_changed) return;
-    std::string entry = "Line " + std::to_string(m_number) + ": ";
-    std::size_t room = kMaxEntryLength - entry.size();
-    entry.append(m_start, 0, m_codePage.CutLength(m_start, room));
-    m_changes->push_back(std::move(entry));
-  }
-
-  const Status& status() const { return m_status; }
-
- private:
-  // Enough of a line's start for the longest entry.
-  static constexpr std::size_t kStartKept = kMaxEntryLength;
-
-  void Write(const char* data, std::size_t length) {
-    if (m_out && m_status.ok()) m_status = m_out->Append(data, length);
-  }
-
-  WritableFile* m_out;
-  ChangeList* m_changes;
-  const CodePage& m_codePage;
-  Status m_status;
-  std::string m_start;
-  bool m_changed = false;
-  unsigned long long m_number = 1;
-};
-
-TextRewriter::TextRewriter(const Matcher& matcher, std::string_view replace,
-                           const CodePage& code_page,
-                           std::vector<char>* buffer,
-                           std::size_t block_size)
-    : m_matcher(matcher),
-      m_replace(replace),
-      m_codePage(code_page),
-      m_buffer(buffer),
-      m_blockSize(std::max<std::size_t>(block_size, 1)) {
-  // Room for a whole block after the longest tail carried over.
-  std::size_t needed = m_blockSize + matcher.length() + 1;
-  if (m_buffer->size() < needed) m_buffer->resize(needed);
-}
-
-std::size_t TextRewriter::CountLines(std::size_t from, std::size_t to) {
+// The line feeds in `bytes`.
+std::size_t CountLines(std::string_view bytes) {
   std::size_t lines = 0;
-  for (const char* p = data() + from, *end = data() + to;
-       (p = static_cast<const char*>(memchr(p, '\n', end - p))) != nullptr;
-       ++p)
+  for (const char *p = bytes.data(), *end = p + bytes.size();
+       (p = static_cast<const char*>(memchr(p, '\n', end - p))) != nullptr; ++p)
     ++lines;
   return lines;
 }
 
-Status TextRewriter::Fill(ReadableFile* file, std::size_t keep,
-                          std::size_t* filled) {
-  std::size_t got = 0;
-  Status status = file->Read(data() + keep, m_blockSize, &got);
-  *filled = keep + got;
-  return status;
+// Whether the scanner's window holds an occurrence that changes a line.
+// The window's last byte is left out of the search unless the file ends
+// there, so the byte after any occurrence is in view: an occurrence that
+// ends with a CR is no occurrence when that CR belongs to a CR LF line end.
+bool WindowHoldsChange(const Matcher& matcher, BlockScanner* scanner) {
+  const std::string_view window = scanner->window();
+  const std::size_t end = scanner->at_end() ? window.size() : window.size() - 1;
+  const bool ends_with_cr = matcher.find().back() == '\r';
+  for (std::size_t from = 0;;) {
+    std::size_t hit = scanner->Find(from, end);
+    if (hit == Matcher::npos) return false;
+    std::size_t after = hit + matcher.length();
+    if (!ends_with_cr || after == window.size() || window[after] != '\n')
+      return true;
+    from = hit + 1;
+  }
 }
+
+// One rewrite of a file's text, a window of the scanner at a time: the
+// lines that end in the window, then the line that goes on past its end,
+// as far as no occurrence can reach into the next block.
+class WindowRewriter {
+ public:
+  WindowRewriter(const Matcher& matcher, std::string_view replace,
+                 BlockScanner* scanner, LineWriter* writer)
+      : scanner_(scanner),
+        writer_(writer),
+        replace_(replace),
+        find_length_(matcher.length()),
+        changes_line_(matcher.find() != replace) {}
+
+  // Rewrites the scanner's window; returns true at the end of the file,
+  // which the window then holds all of.
+  bool RewriteWindow();
+
+ private:
+  std::size_t PassLines(std::size_t pos);
+  std::size_t RewriteLine(std::size_t pos, std::size_t lf_at);
+  void RewriteLineStart(std::size_t pos);
+  std::size_t ReplaceUpTo(std::size_t pos, std::size_t limit, std::size_t end);
+
+  const char* data() const { return scanner_->window().data(); }
+
+  BlockScanner* const scanner_;
+  LineWriter* const writer_;
+  const std::string_view replace_;
+  const std::size_t find_length_;
+  const bool changes_line_;  // whether an occurrence changes its line
+  bool at_line_start_ = true;
+};
+
+bool WindowRewriter::RewriteWindow() {
+  const std::size_t size = scanner_->window().size();
+  std::size_t pos = 0;
+  for (;;) {
+    if (at_line_start_) pos = PassLines(pos);
+    const void* lf = memchr(data() + pos, '\n', size - pos);
+    if (!lf) break;
+    pos = RewriteLine(pos, static_cast<const char*>(lf) - data());
+  }
+  if (!scanner_->at_end()) {
+    RewriteLineStart(pos);
+    return false;
+  }
+  ReplaceUpTo(pos, size, size);
+  writer_->EndText();
+  return true;
+}
+
+// Writes the whole lines from `pos` on before the next possible
+// occurrence as they are, all at once: they cannot change. Returns where
+// the line in hand starts.
+std::size_t WindowRewriter::PassLines(std::size_t pos) {
+  const std::size_t size = scanner_->window().size();
+  std::size_t hit = scanner_->Find(pos, size);
+  std::size_t stop = hit == Matcher::npos ? size : hit;
+  const void* last_lf = memrchr(data() + pos, '\n', stop - pos);
+  if (last_lf) {
+    std::size_t end = static_cast<const char*>(last_lf) - data() + 1;
+    std::string_view lines(data() + pos, end - pos);
+    writer_->PassLines(lines.data(), lines.size(), CountLines(lines));
+    pos = end;
+  }
+  scanner_->MarkCharacterStart(pos);
+  return pos;
+}
+
+// Rewrites the line in hand from `pos` to its line feed at `lf_at`.
+// Returns where the next line starts.
+std::size_t WindowRewriter::RewriteLine(std::size_t pos, std::size_t lf_at) {
+  std::size_t text_end =
+      lf_at > pos && data()[lf_at - 1] == '\r' ? lf_at - 1 : lf_at;
+  ReplaceUpTo(pos, text_end, text_end);
+  writer_->EndLine(data() + text_end, lf_at + 1 - text_end);
+  scanner_->MarkCharacterStart(lf_at + 1);
+  at_line_start_ = true;
+  return lf_at + 1;
+}
+
+// The line in hand goes on in the next block. Rewrites what cannot belong
+// to an occurrence reaching into it, and carries the rest, keeping a last
+// CR back: it may be the start of a CR LF line end.
+void WindowRewriter::RewriteLineStart(std::size_t pos) {
+  const std::size_t size = scanner_->window().size();
+  std::size_t text_end = data()[size - 1] == '\r' ? size - 1 : size;
+  std::size_t reach = find_length_ ? find_length_ - 1 : 0;
+  std::size_t limit = text_end - pos > reach ? text_end - reach : pos;
+  scanner_->Carry(ReplaceUpTo(pos, limit, text_end));
+  at_line_start_ = false;
+}
+
+// Writes window[pos, limit) with every occurrence that starts before
+// `limit` replaced; an occurrence may end past `limit` but not past `end`.
+// Returns where the written text ends.
+std::size_t WindowRewriter::ReplaceUpTo(std::size_t pos, std::size_t limit,
+                                        std::size_t end) {
+  for (std::size_t hit;
+       (hit = scanner_->FindBefore(pos, limit, end)) != Matcher::npos;
+       pos = hit + find_length_) {
+    writer_->Emit(data() + pos, hit - pos);
+    writer_->Emit(replace_.data(), replace_.size());
+    if (changes_line_) writer_->MarkChanged();
+  }
+  std::size_t stop = std::max(pos, limit);
+  writer_->Emit(data() + pos, stop - pos);
+  return stop;
+}
+
+}  // namespace
+
+TextRewriter::TextRewriter(const Matcher& matcher, std::string_view replace,
+                           const CodePage& code_page, std::vector<char>* buffer,
+                           std::size_t block_size)
+    : matcher_(matcher),
+      replace_(replace),
+      code_page_(code_page),
+      buffer_(buffer),
+      block_size_(block_size) {}
 
 Status TextRewriter::FindsChange(ReadableFile* file, bool* found) {
   *found = false;
   // Replacing a text by itself changes no line.
-  if (m_matcher.never_matches() || m_matcher.find() == m_replace)
+  if (matcher_.never_matches() || matcher_.find() == replace_)
     return Status::Ok();
-  Status status = file->Rewind();
-  const std::size_t find_length = m_matcher.length();
-  // An occurrence that ends with a CR is no occurrence when that CR
-  // belongs to a CR LF line end.
-  const bool ends_with_cr = m_matcher.find().back() == '\r';
-  std::size_t keep = 0, boundary = 0;
-  while (status.ok()) {
-    std::size_t n;
-    status = Fill(file, keep, &n);
-    if (!status.ok()) break;
-    const bool at_end = n == keep;
-    std::string_view window(data(), n);
-    // Leave the last byte out of the search unless the text ends here, so
-    // the byte after any hit is in view.
-    std::string_view searched = window.substr(0, at_end ? n : n - 1);
-    std::size_t from = 0;
-    for (;;) {
-      std::size_t hit = m_matcher.Find(searched, from, &boundary);
-      if (hit == Matcher::npos) break;
-      std::size_t after = hit + find_length;
-      if (!(ends_with_cr && after < n && window[after] == '\n')) {
-        *found = true;
-        return Status::Ok();
-      }
-      from = hit + 1;
+  BlockScanner scanner(matcher_, code_page_, buffer_, block_size_);
+  Status status = scanner.Start(file);
+  while (status.ok() && (status = scanner.Read()).ok()) {
+    if (WindowHoldsChange(matcher_, &scanner)) {
+      *found = true;
+      break;
     }
-    if (at_end) break;
+    if (scanner.at_end()) break;
     // Carry the tail that may hold the start of an occurrence.
-    std::size_t carry_from = n > find_length ? n - find_length : 0;
-    if (m_codePage.double_byte())
-      m_matcher.AdvanceBoundary(window, carry_from, &boundary);
-    memmove(data(), data() + carry_from, n - carry_from);
-    keep = n - carry_from;
-    boundary -= carry_from;
+    std::size_t size = scanner.window().size();
+    scanner.Carry(size > matcher_.length() ? size - matcher_.length() : 0);
   }
   return status;
 }
 
 Status TextRewriter::IsBinary(ReadableFile* file, bool* binary) {
   *binary = false;
-  Status status = file->Rewind();
-  std::size_t n = 0;
-  while (status.ok() && (status = Fill(file, 0, &n)).ok() && n > 0) {
-    if (HoldsBinaryByte(data(), n)) {
+  BlockScanner scanner(matcher_, code_page_, buffer_, block_size_);
+  Status status = scanner.Start(file);
+  while (status.ok() && (status = scanner.Read()).ok() && !scanner.at_end()) {
+    if (HoldsBinaryByte(scanner.fresh())) {
       *binary = true;
       break;
     }
@@ -167,97 +199,19 @@ Status TextRewriter::IsBinary(ReadableFile* file, bool* binary) {
 Status TextRewriter::Rewrite(ReadableFile* file, WritableFile* out,
                              ChangeList* changes, bool* binary) {
   *binary = false;
-  Status status = file->Rewind();
-  if (!status.ok()) return status;
-  LineWriter writer(out, changes, m_codePage);
-  const std::size_t find_length = m_matcher.length();
-  const std::size_t reach = find_length ? find_length - 1 : 0;
-
-  // Emits text[pos, limit) with every occurrence that starts before
-  // `limit` replaced; an occurrence may end past `limit` but not past
-  // the end of `text`. Returns where the emitted text ends.
-  auto replace_up_to = [&](std::string_view text, std::size_t pos,
-                           std::size_t limit, std::size_t* boundary) {
-    for (;;) {
-      std::size_t known = *boundary;
-      std::size_t hit = m_matcher.Find(text, pos, boundary);
-      if (hit == Matcher::npos || hit >= limit) {
-        *boundary = known;  // what it learnt past `limit` is not kept
-        break;
-      }
-      writer.Emit(text.data() + pos, hit - pos);
-      writer.Emit(m_replace.data(), m_replace.size());
-      if (m_matcher.find() != m_replace) writer.MarkChanged();
-      // A find text may end with a lead byte, so the occurrence's end is no
-      // sure character start; its start is.
-      *boundary = hit;
-      pos = hit + find_length;
-    }
-    std::size_t stop = std::max(pos, limit);
-    writer.Emit(text.data() + pos, stop - pos);
-    if (m_codePage.double_byte())
-      m_matcher.AdvanceBoundary(text, stop, boundary);
-    return stop;
-  };
-
-  std::size_t keep = 0, boundary = 0;
-  bool at_line_start = true;
-  for (;;) {
-    std::size_t n;
-    status = Fill(file, keep, &n);
-    if (!status.ok()) return status;
-    const bool at_end = n == keep;
-    if (HoldsBinaryByte(data() + keep, n - keep)) {
+  BlockScanner scanner(matcher_, code_page_, buffer_, block_size_);
+  LineWriter writer(out, changes, code_page_);
+  WindowRewriter rewriter(matcher_, replace_, &scanner, &writer);
+  Status status = scanner.Start(file);
+  while (status.ok() && (status = scanner.Read()).ok()) {
+    if (HoldsBinaryByte(scanner.fresh())) {
       *binary = true;
-      return Status::Ok();
-    }
-    std::string_view window(data(), n);
-    std::size_t pos = 0;
-    for (;;) {
-      if (at_line_start) {
-        // The whole lines before the next possible occurrence cannot
-        // change: they go out as they are, all at once.
-        std::size_t hit = m_matcher.Find(window, pos, &boundary);
-        std::size_t stop = hit == Matcher::npos ? n : hit;
-        const void* last_lf = memrchr(data() + pos, '\n', stop - pos);
-        if (last_lf) {
-          std::size_t end = static_cast<const char*>(last_lf) - data() + 1;
-          writer.PassLines(data() + pos, end - pos, CountLines(pos, end));
-          pos = end;
-        }
-        boundary = pos;  // a line start
-      }
-      const void* lf = memchr(data() + pos, '\n', n - pos);
-      if (lf) {
-        std::size_t lf_at = static_cast<const char*>(lf) - data();
-        std::size_t text_end =
-            lf_at > pos && window[lf_at - 1] == '\r' ? lf_at - 1 : lf_at;
-        replace_up_to(window.substr(0, text_end), pos, text_end, &boundary);
-        writer.EndLine(data() + text_end, lf_at + 1 - text_end);
-        pos = boundary = lf_at + 1;
-        at_line_start = true;
-        continue;
-      }
-      if (at_end) {
-        replace_up_to(window, pos, n, &boundary);
-        writer.EndText();
-        return writer.status();
-      }
-      // The line goes on in the next block. Emit what cannot belong to an
-      // occurrence reaching into it, and carry the rest, keeping a last CR
-      // back: it may be the start of a CR LF line end.
-      std::size_t text_end = window[n - 1] == '\r' ? n - 1 : n;
-      std::size_t limit = text_end - pos > reach ? text_end - reach : pos;
-      std::size_t done =
-          replace_up_to(window.substr(0, text_end), pos, limit, &boundary);
-      memmove(data(), data() + done, n - done);
-      keep = n - done;
-      boundary -= done;
-      at_line_start = false;
       break;
     }
-    if (!writer.status().ok()) return writer.status();
+    bool done = rewriter.RewriteWindow();
+    if (done || !writer.status().ok()) return writer.status();
   }
+  return status;
 }
 
 }  // namespace vs

@@ -42,19 +42,11 @@ class TextRewriter {
                  bool* binary);
 
  private:
-  class LineWriter;
-
-  // Reads up to a block more after the first `keep` bytes of the buffer.
-  Status Fill(ReadableFile* file, std::size_t keep, std::size_t* filled);
-  char* data() { return m_buffer->data(); }
-  // The line feeds in the buffer's bytes [from, to).
-  std::size_t CountLines(std::size_t from, std::size_t to);
-
-  const Matcher& m_matcher;
-  std::string_view m_replace;
-  const CodePage& m_codePage;
-  std::vector<char>* m_buffer;
-  std::size_t m_blockSize;
+  const Matcher& matcher_;
+  std::string_view replace_;
+  const CodePage& code_page_;
+  std::vector<char>* buffer_;
+  std::size_t block_size_;
 };
 
 }  // namespace vs
