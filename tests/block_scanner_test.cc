@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/test_engine.h"
+#include "tests/memory_file.h"
 
 namespace vs::test {
 namespace {
@@ -12,7 +12,7 @@ TEST(BlockScannerTest, WindowIsTheCarriedTailAndTheNextBlock) {
   Matcher matcher("abc", cp);
   std::vector<char> buffer;
   BlockScanner scanner(matcher, cp, &buffer, 4);
-  StringFile file("0123456789");
+  MemoryReadableFile file(std::string("0123456789"));
   ASSERT_TRUE(scanner.Start(&file).ok());
 
   ASSERT_TRUE(scanner.Read().ok());
@@ -48,7 +48,7 @@ TEST(BlockScannerTest, CharacterCutByABlockEndIsCarriedAlong) {
   Matcher matcher("\x82\xA0", cp);
   std::vector<char> buffer;
   BlockScanner scanner(matcher, cp, &buffer, 2);
-  StringFile file("a\x82\x82\xA0");
+  MemoryReadableFile file(std::string("a\x82\x82\xA0"));
   for (std::size_t carry_from : {1, 2}) {
     SCOPED_TRACE(carry_from);
     ASSERT_TRUE(scanner.Start(&file).ok());
