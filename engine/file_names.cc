@@ -18,4 +18,23 @@ std::string RefusalOf(const std::string& name) {
   return "";
 }
 
+bool IsVersionControlName(const std::string& name) {
+  // Most names are ruled out by their first byte.
+  switch (name.empty() ? '\0' : name[0]) {
+    case '.':
+      return name == ".git" || name == ".hg" || name == ".svn" ||
+             name == ".bzr";
+    case '_':
+      return name == "_darcs";
+    case 'C':
+      return name == "CVS";
+    default:
+      return false;
+  }
+}
+
+bool IsVersionControlEntry(const std::string& name, bool folder) {
+  return IsVersionControlName(name) && (folder || name == ".git");
+}
+
 }  // namespace vs

@@ -14,4 +14,14 @@ std::string TemporaryName(const std::string& name, int attempt);
 // "..", holding "/", or longer than a name may be.
 std::string RefusalOf(const std::string& name);
 
+// Whether `name` is one that version control keeps its own files under:
+// ".git", ".hg", ".svn", ".bzr", "_darcs" or "CVS". Cheap enough to ask of
+// every name of a tree.
+bool IsVersionControlName(const std::string& name);
+
+// Whether a run leaves the listed entry `name` alone as version control's
+// own: a folder of such a name, and anything named ".git" (in a worktree
+// or a submodule, a file that links to the repository).
+bool IsVersionControlEntry(const std::string& name, bool folder);
+
 }  // namespace vs

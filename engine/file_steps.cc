@@ -28,7 +28,9 @@ FileSteps::FileSteps(const RunSettings& settings, FileSystem* file_system,
                      settings.replace,
                      &settings.code_page,
                      settings.change_text && !NothingToReplace(),
-                     settings.sub_folders} {}
+                     settings.sub_folders,
+                     settings.filter.empty() ? nullptr : &settings.filter,
+                     !settings.include_vcs} {}
 
 bool FileSteps::NothingToReplace() const {
   return Matcher::NeverMatches(settings_.find) ||
@@ -218,6 +220,11 @@ void FileSteps::PlanNewName(PendingFile* file) {
                                     settings_.replace, settings_.code_page);
   if (new_name == file->name) return;
   file->refusal = RefusalOf(new_name);
+  // A file of such a name would be taken for version control's own: a
+  // ".git" file, for one, makes git take the folder for a worktree.
+  if (file->refusal.empty() && !settings_.include_vcs &&
+      IsVersionControlName(new_name))
+    file->refusal = "a name version control keeps for its own files";
   file->new_name = std::move(new_name);
 }
 

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "engine/code_page.h"
+#include "engine/path_filter.h"
 
 namespace vs {
 
@@ -25,6 +26,13 @@ struct RunSettings {
   // Work out and record every change, refusals included; write nothing.
   bool dry_run = false;
   CodePage code_page = CodePage::FromLocale();
+  // Which paths below the base folder the run works on; empty: all.
+  PathFilter filter;
+  // Off: version control's own folders (.git, .hg, .svn, .bzr, _darcs,
+  // CVS) are never entered, a ".git" file is never touched, and no file
+  // is renamed to one of those names: rewriting a repository's own files
+  // corrupts it. The base folder is walked whatever its name.
+  bool include_vcs = false;
   // What a run does is the same with any number; with none the walk does
   // all the looking itself.
   unsigned scan_threads = DefaultScanThreads();

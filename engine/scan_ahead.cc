@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "engine/file_names.h"
 #include "engine/string_sink.h"
 #include "engine/text_rewriter.h"
 
@@ -15,6 +16,11 @@ namespace {
 // nesting and a batch of new files.
 constexpr std::size_t kMaxOpenAhead = 128;
 constexpr std::size_t kShareOfDescriptors = 8;
+
+// `name` in the folder at `relative`, both relative to the base folder.
+std::string RelativePath(const std::string& relative, const std::string& name) {
+  return relative.empty() ? name : relative + '/' + name;
+}
 
 // A look that failed for want of descriptors, which helpers may have
 // been holding, is taken again at the walk's turn.
@@ -112,6 +118,12 @@ void ScanAhead::List(ListedFolder* folder) const {
             [](const FolderEntry& a, const FolderEntry& b) {
               return a.name < b.name;
             });
+  folder->entries.erase(
+      std::remove_if(folder->entries.begin(), folder->entries.end(),
+                     [&](const FolderEntry& entry) {
+                       return LeftAlone(*folder, entry);
+                     }),
+      folder->entries.end());
   folder->jobs = std::vector<Job>(folder->entries.size());
   for (std::size_t i = 0; i < folder->entries.size(); ++i) {
     const FolderEntry& entry = folder->entries[i];
@@ -125,9 +137,27 @@ void ScanAhead::List(ListedFolder* folder) const {
   }
 }
 
+bool ScanAhead::LeftAlone(const ListedFolder& folder,
+                          const FolderEntry& entry) const {
+  const bool is_folder = entry.kind == FileKind::kFolder;
+  if (settings_.skip_version_control &&
+      IsVersionControlEntry(entry.name, is_folder))
+    return true;
+  // Without a filter (most runs) no path is built.
+  if (!settings_.filter) return false;
+  const PathFilter& filter = *settings_.filter;
+  const std::string path = RelativePath(folder.relative, entry.name);
+  // An excluded folder is never opened; every other one is walked, as
+  // files below it may be included.
+  if (is_folder) return filter.Excludes(path, true);
+  if (filter.Excludes(path, false)) return true;
+  return !folder.included && !filter.Includes(path, false);
+}
+
 ScanAhead::ListedFolder& ScanAhead::Start(std::unique_ptr<Folder> base) {
   auto listed = std::make_unique<ListedFolder>();
   listed->folder = std::move(base);
+  listed->included = settings_.filter && !settings_.filter->has_includes();
   List(listed.get());
   ListedFolder& walked = *listed;
   {
@@ -154,6 +184,11 @@ std::unique_ptr<ScanAhead::ListedFolder> ScanAhead::ListSubfolder(
   sub->opened = settings_.file_system->OpenSubfolder(
       *folder.folder, folder.entries[index].name, &opened);
   sub->folder = std::move(opened);
+  if (settings_.filter) {
+    sub->relative = RelativePath(folder.relative, folder.entries[index].name);
+    sub->included =
+        folder.included || settings_.filter->Includes(sub->relative, true);
+  }
   if (sub->opened.ok()) List(sub.get());
   return sub;
 }

@@ -25,6 +25,7 @@
 #include "engine/file_system.h"
 #include "engine/matcher.h"
 #include "engine/mutex.h"
+#include "engine/path_filter.h"
 #include "engine/thread_annotations.h"
 
 namespace vs {
@@ -52,6 +53,9 @@ struct ScanSettings {
   const CodePage* code_page;
   bool scan_text;    // regular files get a first look at their text
   bool sub_folders;  // subfolders are walked, so listed ahead
+  // Null: every path is taken, and no relative path is ever built.
+  const PathFilter* filter;
+  bool skip_version_control;  // see RunSettings::include_vcs
 };
 
 // Scans the file `name` in `folder`; `buffer` is scratch space. With
@@ -80,11 +84,16 @@ class ScanAhead {
     // to be finished.
     std::shared_ptr<const Folder> folder;
     Status opened;
-    std::vector<FolderEntry> entries;  // sorted by name, as bytes
+    // Sorted by name, as bytes; what the run leaves alone is left out.
+    std::vector<FolderEntry> entries;
     Status listed;                     // the listing stopped early
     // What is looked at ahead, one job for each entry.
     std::vector<Job> jobs;
     std::size_t settled = 0;  // jobs before this hold no work left
+    // Set with a filter only: the path from the base folder ("" for the
+    // base), and whether an include glob takes every file below.
+    std::string relative;
+    bool included = false;
   };
 
   // Starts `threads` helper threads.
@@ -134,6 +143,9 @@ class ScanAhead {
   std::unique_ptr<ListedFolder> ListSubfolder(const ListedFolder& folder,
                                               std::size_t index) const;
   void List(ListedFolder* folder) const;
+  // Whether the walk leaves `entry` of `folder` alone: never entered,
+  // read, rewritten or renamed.
+  bool LeftAlone(const ListedFolder& folder, const FolderEntry& entry) const;
   static std::size_t NewTextSize(const Job& job);
   // Returns once `job` is done. Meanwhile the walk takes on jobs ahead
   // itself; with none left to take, it sleeps until the helpers are some
