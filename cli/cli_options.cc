@@ -23,8 +23,23 @@ const char kUsage[] =
     "  -n, --dry-run        list what would change, but change nothing\n"
     "      --code-page=N    match characters of code page N (default: the\n"
     "                       locale's)\n"
+    "      --exclude=GLOB   leave alone the files and folders GLOB matches;\n"
+    "                       an excluded folder is not entered (repeatable)\n"
+    "      --include=GLOB   work only on the files GLOB matches, or that lie\n"
+    "                       below a folder it matches (repeatable)\n"
+    "      --include-vcs    walk version control's own folders too\n"
     "  -h, --help           print this help and exit\n"
     "  -V, --version        print the version and exit\n"
+    "\n"
+    "GLOB is matched as in .gitignore against each path relative to\n"
+    "BASE_DIR: a GLOB without a '/' (but for a trailing one) matches a name\n"
+    "at any depth ('*.min.js'), one with a '/' matches from BASE_DIR\n"
+    "('docs/**/*.md', '/build'); a trailing '/' matches folders only; '**'\n"
+    "matches any number of folders. Exclude wins over include.\n"
+    "\n"
+    "Version control's own folders (.git, .hg, .svn, .bzr, _darcs, CVS) are\n"
+    "never entered, a file named .git is never touched, and no file is\n"
+    "renamed to one of those names, unless --include-vcs is given.\n"
     "\n"
     "Ctrl-C (SIGINT) or SIGTERM stops a run: the files it has begun are\n"
     "finished, each whole, and what was done is listed.\n"
@@ -41,6 +56,9 @@ enum LongOnlyOption {
   kNoNames,
   kNoText,
   kCodePage,
+  kExclude,
+  kInclude,
+  kIncludeVcs,
 };
 
 const option kOptions[] = {
@@ -51,6 +69,9 @@ const option kOptions[] = {
     {"no-text", no_argument, nullptr, kNoText},
     {"dry-run", no_argument, nullptr, 'n'},
     {"code-page", required_argument, nullptr, kCodePage},
+    {"exclude", required_argument, nullptr, kExclude},
+    {"include", required_argument, nullptr, kInclude},
+    {"include-vcs", no_argument, nullptr, kIncludeVcs},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -155,6 +176,19 @@ bool ApplyOption(int c, const char* argument, ParseResult* result) {
       *result = UsageError(std::string("invalid code page '") + argument +
                            "': expected a positive decimal number");
       return false;
+    case kExclude:
+    case kInclude: {
+      std::string error;
+      const bool added = c == kExclude
+                             ? options.filter.Exclude(argument, &error)
+                             : options.filter.Include(argument, &error);
+      if (added) return true;
+      *result = UsageError(error);
+      return false;
+    }
+    case kIncludeVcs:
+      options.include_vcs = true;
+      return true;
     case 'h':
       result->action = ParseResult::Action::kHelp;
       return false;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/path_filter.h"
+
 namespace vs {
 
 inline constexpr char kProgramName[] = "vellumshaper-cli";
@@ -24,6 +26,9 @@ struct CliOptions {
   bool dry_run = false;
   // Unset: the code page of the locale, learnt when the run starts.
   std::optional<int> code_page;
+  // --exclude and --include, every glob checked.
+  PathFilter filter;
+  bool include_vcs = false;
   std::string base_dir;  // never empty after a successful parse
 };
 

@@ -55,6 +55,8 @@ RunSettings SettingsOf(const CliOptions& options) {
   settings.dry_run = options.dry_run;
   settings.code_page =
       options.code_page ? CodePage(*options.code_page) : CodePage::FromLocale();
+  settings.filter = options.filter;
+  settings.include_vcs = options.include_vcs;
   return settings;
 }
 
