@@ -100,6 +100,23 @@ TEST(ParseCommandLineTest, DefaultsMatchAPlainRun) {
   EXPECT_TRUE(options.change_text);
   EXPECT_FALSE(options.dry_run);
   EXPECT_FALSE(options.code_page.has_value());
+  EXPECT_TRUE(options.filter.empty());
+  EXPECT_FALSE(options.include_vcs);
+}
+
+TEST(ParseCommandLineTest, GlobsAddUpToOneFilter) {
+  ParseResult result =
+      Parse({"--exclude", "*.min.js", "dir", "--include=*.js", "--exclude",
+             "build/", "--include", "docs/**/*.md", "--include-vcs"});
+  ASSERT_EQ(Action::kRun, result.action) << result.error;
+  const CliOptions& options = result.options;
+  EXPECT_TRUE(options.include_vcs);
+  EXPECT_EQ("dir", options.base_dir);
+  EXPECT_TRUE(options.filter.TakesFile("a.js"));
+  EXPECT_TRUE(options.filter.TakesFile("docs/x/a.md"));
+  EXPECT_FALSE(options.filter.TakesFile("a.min.js"));
+  EXPECT_FALSE(options.filter.TakesFile("build/a.js"));
+  EXPECT_FALSE(options.filter.TakesFile("a.md"));
 }
 
 TEST(ParseCommandLineTest, HelpAndVersion) {
@@ -149,6 +166,13 @@ TEST(ParseCommandLineTest, UsageErrors) {
       {{"--code-page=0x3a4", "dir"}, "invalid code page '0x3a4'"},
       {{"--code-page=2147483648", "dir"}, "invalid code page '2147483648'"},
       {{"--code-page=99999999999999999999", "dir"}, "invalid code page"},
+      {{"--exclude=", "dir"}, "bad glob '': it is empty"},
+      {{"dir", "--include", "*.[ch"}, "bad glob '*.[ch': "},
+      {{"--exclude", "a", "--exclude", "!b", "dir"}, "bad glob '!b': "},
+      {{"dir", "--exclude"}, "option '--exclude' requires an argument"},
+      {{"--incl", "x", "dir"}, "ambiguous option '--incl'"},
+      {{"--include-vcs=1", "dir"},
+       "option '--include-vcs' doesn't allow an argument"},
   };
   for (const auto& [args, message] : cases) {
     SCOPED_TRACE(testing::PrintToString(args));

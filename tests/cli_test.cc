@@ -331,6 +331,29 @@ TEST_F(CliTest, BaseDirAfterDoubleDash) {
   EXPECT_EQ("-d/x.txt\n\tLine 1: bar\n", run.out);
 }
 
+TEST_F(CliTest, GlobsAndVersionControlChooseWhatIsWalked) {
+  for (const char* file : {"a.c", "a.h", "gen/b.c", ".svn/c.c"})
+    tree_.Write(file, "foo\n");
+  const std::pair<Args, Args> cases[] = {
+      {{}, {"a.c", "a.h", "gen/b.c"}},
+      {{"--include-vcs"}, {".svn/c.c", "a.c", "a.h", "gen/b.c"}},
+      {{"--include=*.c", "--exclude=gen/"}, {"a.c"}},
+      {{"--exclude", "*.h", "--include-vcs", "--exclude", "/.svn"},
+       {"a.c", "gen/b.c"}},
+  };
+  for (const auto& [flags, listed] : cases) {
+    SCOPED_TRACE(testing::PrintToString(flags));
+    Args args = {"-n", "-f", "foo", "-r", "bar", tree_.path()};
+    args.insert(args.end(), flags.begin(), flags.end());
+    Outcome run = Run(args);
+    EXPECT_EQ(0, run.status) << run.err;
+    std::string want;
+    for (const std::string& file : listed)
+      want += tree_.Path(file) + "\n\tLine 1: bar\n";
+    EXPECT_EQ(want, run.out);
+  }
+}
+
 TEST_F(CliTest, UsageErrorsRunNothing) {
   tree_.Write("foo.txt", "foo\n");
   const Tree before = tree_.Snapshot();
@@ -338,6 +361,7 @@ TEST_F(CliTest, UsageErrorsRunNothing) {
   const Args cases[] = {
       {"--bogus", base},       {base, "-f"},          {}, {base, base}, {""},
       {"--code-page=0", base}, {"--dry-run=1", base},
+      {"--exclude=a[b", base},
   };
   for (Args args : cases) {
     args.insert(args.begin(), {"-f", "foo", "-r", "bar"});
