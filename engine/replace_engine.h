@@ -40,10 +40,12 @@ class ReplaceEngine {
   const RunSettings& settings() const { return settings_; }
 
   // One run over `folder`: every file in it (and in its subfolders when
-  // sub_folders is on) goes through the text step and the name step, is
-  // recorded in the change log, and is told to the observer when it
-  // changed or a change of it failed. An empty folder text is refused:
-  // nothing is walked. Returns when the walk is over or stopped.
+  // sub_folders is on) that the settings' filter takes, version control's
+  // own left out unless include_vcs is on, goes through the text step and
+  // the name step, is recorded in the change log, and is told to the
+  // observer when it changed or a change of it failed. An empty folder
+  // text is refused: nothing is walked. Returns when the walk is over or
+  // stopped.
   void ProcessFolder(const std::string& folder);
 
   // Replaces the find text in the lines of the file `path`. Appends a
