@@ -169,6 +169,8 @@ struct Row {
   const char* refusal = "";  // the failure entry when the file is kept
 };
 
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+
 class KeptMetadataTest : public testing::TestWithParam<Row> {};
 
 TEST_P(KeptMetadataTest, ARewriteKeepsWhatTheFileCarriesOrLeavesItAlone) {
