@@ -250,6 +250,21 @@ const Row kRows[] = {
        return reason;
      },
      true, "Failed to change Text (cannot keep the file's owner)"},
+    // Only a privileged process may set capabilities, even on its own file.
+    {"CapabilitiesTheRunnerMayNotSet",
+     [](const TempFolder& t) {
+       std::string reason = NeedsRoot();
+       if (reason.empty() &&
+           (chmod(t.path().c_str(), 0755) != 0 ||
+            chown(t.Path("d").c_str(), 65534, 65534) != 0 ||
+            chown(t.Path("d/a.txt").c_str(), 65534, 65534) != 0))
+         reason = std::string("cannot set up: ") + std::strerror(errno);
+       if (reason.empty())
+         reason = SetAttribute(t.Path("d/a.txt"), "security.capability",
+                               Capabilities());
+       return reason;
+     },
+     true, "Failed to change Text (cannot keep the file's capabilities)"},
     {"Immutable",
      [](const TempFolder& t) {
        std::string reason = NeedsRoot();
