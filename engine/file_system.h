@@ -137,8 +137,8 @@ class FileSystem {
   // from its folder instead. A file system without extended attributes
   // or flags has none to carry. A failure names what could not be kept
   // ("cannot keep the file's owner"), or says the original cannot be
-  // replaced at all (immutable, append-only); `file` is then to be
-  // removed, as it may carry part of it.
+  // replaced at all (immutable, append-only, fs-verity); `file` is then
+  // to be removed, as it may carry part of it.
   virtual Status KeepMetadata(const Folder& folder, const std::string& original,
                               WritableFile* file) = 0;
 

@@ -137,6 +137,14 @@ Status ReadFlags(int from_fd, int* flags) {
     return Status::Error(Status::Code::kIOError, "the file is immutable");
   if (*flags & FS_APPEND_FL)
     return Status::Error(Status::Code::kIOError, "the file is append-only");
+#if defined(FS_VERITY_FL)
+  // A sealed file's content is checked against a hash fixed when it was
+  // sealed; sealing takes the file's own tool, so a new file would lose
+  // the seal without a word.
+  if (*flags & FS_VERITY_FL)
+    return Status::Error(Status::Code::kIOError,
+                         "cannot keep the file's fs-verity seal");
+#endif
   return Status::Ok();
 }
 

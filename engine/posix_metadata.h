@@ -15,10 +15,11 @@ namespace vs {
 // inherited from its folder goes. Owner and group must be set before,
 // as setting them clears capabilities; permission bits may follow.
 // Refuses, before changing anything, a `from_fd` that is immutable or
-// append-only: such a file cannot be replaced. A failure's reason names
-// what could not be kept. `*capabilities` gets the file capabilities
-// carried, if any, which a write clears: PutBackCapabilities sets them
-// again once the bytes are written.
+// append-only (such a file cannot be replaced) or sealed with fs-verity
+// (the seal cannot be carried). A failure's reason names what could not
+// be kept. `*capabilities` gets the file capabilities carried, if any,
+// which a write clears: PutBackCapabilities sets them again once the
+// bytes are written.
 Status CopyMetadata(int from_fd, int to_fd, std::string* capabilities);
 
 Status PutBackCapabilities(int fd, const std::string& capabilities);
