@@ -149,6 +149,16 @@ Status FileSteps::CreateTemp(PendingFile* file, const FileInfo& like) {
                                            like, &file->temp);
     if (status.code() != Status::Code::kExists) break;
   }
+  // Before any byte is written: some of what a file carries takes only
+  // on an empty file. What cannot be kept leaves the file as it is.
+  if (status.ok()) {
+    status = file_system_->KeepMetadata(*file->folder, file->name,
+                                        file->temp.get());
+    if (!status.ok()) {
+      file->temp.reset();
+      file_system_->Remove(*file->folder, file->temp_name);
+    }
+  }
   if (!status.ok()) file->temp_name.clear();
   return status;
 }

@@ -59,6 +59,8 @@ class FileSteps {
   void StreamText(PendingFile* file, const ScanResult& first_look);
   void UseNewText(PendingFile* file, const FileInfo& version,
                   NewText new_text);
+  // Creates the temporary file, carrying all the file carries but its
+  // bytes; on a failure none is left.
   Status CreateTemp(PendingFile* file, const FileInfo& like);
   void PutInPlace(PendingFile* file);
   // Every way the text step can fail ends here: the temporary file goes,

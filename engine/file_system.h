@@ -121,10 +121,26 @@ class FileSystem {
 
   // Creates a new file that must not exist yet (not even as a dangling
   // link), with `like`'s permission bits, and its owner and group where
-  // the process may set them. An existing name gives kExists.
+  // the process may set them (KeepMetadata tells whether it could). An
+  // existing name gives kExists.
   virtual Status CreateExclusive(const Folder& folder, const std::string& name,
                                  const FileInfo& like,
                                  std::unique_ptr<WritableFile>* file) = 0;
+
+  // Makes `file`, just made by CreateExclusive in `folder` and not yet
+  // written to, carry everything the file `original` of `folder` carries
+  // besides its bytes and times, so it can take `original`'s place: the
+  // owner and group CreateExclusive was asked for, every extended
+  // attribute the process can read (POSIX ACLs, security labels, file
+  // capabilities, user attributes) and the inode flags that can be set
+  // (nodump, noatime, nocow, ...), and nothing that `file` inherited
+  // from its folder instead. A file system without extended attributes
+  // or flags has none to carry. A failure names what could not be kept
+  // ("cannot keep the file's owner"), or says the original cannot be
+  // replaced at all (immutable, append-only, fs-verity); `file` is then
+  // to be removed, as it may carry part of it.
+  virtual Status KeepMetadata(const Folder& folder, const std::string& original,
+                              WritableFile* file) = 0;
 
   // Moves `from` over `to` in one atomic step, replacing `to`.
   virtual Status ReplaceWith(const Folder& folder, const std::string& from,

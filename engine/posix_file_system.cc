@@ -19,6 +19,7 @@
 
 #include "engine/file_system.h"
 #include "engine/mutex.h"
+#include "engine/posix_metadata.h"
 #include "engine/status.h"
 #include "engine/thread_annotations.h"
 
@@ -98,21 +99,27 @@ bool IsDotOrDotDot(const char* name) {
   return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
 
+struct Ownership {
+  bool owner_set = false;
+  bool group_set = false;
+};
+
 // Gives the file `like`'s owner and group as far as the process may:
 // only a privileged process can give a file away, but any process can
-// hand it to one of its own groups. Returns whether both were set.
-bool CopyOwnership(int fd, const FileInfo& like) {
+// hand it to one of its own groups.
+Ownership CopyOwnership(int fd, const FileInfo& like) {
   constexpr uid_t kKeepOwner = static_cast<uid_t>(-1);
   constexpr gid_t kKeepGroup = static_cast<gid_t>(-1);
+  Ownership set;
   struct stat st;
-  if (fstat(fd, &st) != 0) return false;
+  if (fstat(fd, &st) != 0) return set;
   uid_t owner = like.owner == st.st_uid ? kKeepOwner : like.owner;
   gid_t group = like.group == st.st_gid ? kKeepGroup : like.group;
   // One at a time, so a refused owner does not keep the group from
   // being set.
-  bool owner_set = owner == kKeepOwner || fchown(fd, owner, kKeepGroup) == 0;
-  bool group_set = group == kKeepGroup || fchown(fd, kKeepOwner, group) == 0;
-  return owner_set && group_set;
+  set.owner_set = owner == kKeepOwner || fchown(fd, owner, kKeepGroup) == 0;
+  set.group_set = group == kKeepGroup || fchown(fd, kKeepOwner, group) == 0;
+  return set;
 }
 
 int RenameAt2NoReplace(int folder_fd, const char* from, const char* to) {
@@ -253,8 +260,10 @@ class PosixReadableFile final : public ReadableFile {
 
 class PosixWritableFile final : public WritableFile {
  public:
-  // `mode` is what the file was given, set-id bits included.
-  PosixWritableFile(int fd, mode_t mode) : fd_(fd), mode_(mode) {}
+  // `mode` is what the file was given, set-id bits included; `ownership`
+  // what it could be given of its owner and group.
+  PosixWritableFile(int fd, mode_t mode, Ownership ownership)
+      : fd_(fd), mode_(mode), ownership_(ownership) {}
   // A file dropped without Close() is being abandoned, so its buffered
   // bytes are dropped with it.
   ~PosixWritableFile() override {
@@ -308,13 +317,24 @@ class PosixWritableFile final : public WritableFile {
     return status;
   }
 
+  // For KeepMetadata, before anything is written.
+  int fd() const { return fd_; }
+  Ownership ownership() const { return ownership_; }
+  std::string* capabilities() { return &capabilities_; }
+
  private:
-  // A write by an unprivileged process clears the set-id bits, so they
-  // are put back once the bytes are out.
+  // A write by an unprivileged process clears the set-id bits, and any
+  // write clears the file capabilities, so they are put back once the
+  // bytes are out.
   Status WriteOut() {
     Status status = WriteBuffer();
-    if (!status.ok() || (mode_ & (S_ISUID | S_ISGID)) == 0) return status;
-    return fchmod(fd_, mode_) == 0 ? Status::Ok() : LastError();
+    if (status.ok() && (mode_ & (S_ISUID | S_ISGID)) != 0 &&
+        fchmod(fd_, mode_) != 0)
+      status = LastError();
+    if (status.ok() && written_ && !capabilities_.empty())
+      status = PutBackCapabilities(fd_, capabilities_);
+    written_ = false;
+    return status;
   }
 
   Status WriteBuffer() {
@@ -337,12 +357,16 @@ class PosixWritableFile final : public WritableFile {
       }
       data += n;
       length -= static_cast<std::size_t>(n);
+      written_ = true;
     }
     return Status::Ok();
   }
 
   int fd_;
   const mode_t mode_;
+  const Ownership ownership_;
+  std::string capabilities_;  // to put back after a write; "" for none
+  bool written_ = false;      // since the capabilities were put back
   std::string buffer_;
   Status error_;
 };
@@ -527,16 +551,37 @@ class PosixFileSystem final : public FileSystem {
                        0600));
     if (fd.get() < 0) return LastError();
     // Ownership first, as a change of owner clears the set-id bits. A
-    // refusal leaves the process's own owner and group, which is fine.
-    CopyOwnership(fd.get(), like);
+    // refusal leaves the process's own owner and group, for KeepMetadata
+    // to report where they matter.
+    Ownership ownership = CopyOwnership(fd.get(), like);
     if (fchmod(fd.get(), like.mode & 07777) != 0) {
       Status status = LastError();
       close(fd.release());
       unlinkat(FdOf(folder), name.c_str(), 0);
       return status;
     }
-    file->reset(new PosixWritableFile(fd.release(), like.mode & 07777));
+    file->reset(
+        new PosixWritableFile(fd.release(), like.mode & 07777, ownership));
     return Status::Ok();
+  }
+
+  Status KeepMetadata(const Folder& folder, const std::string& original,
+                      WritableFile* file) override {
+    auto* new_file = static_cast<PosixWritableFile*>(file);
+    if (!new_file->ownership().owner_set)
+      return Status::Error(Status::Code::kIOError,
+                           "cannot keep the file's owner");
+    if (!new_file->ownership().group_set)
+      return Status::Error(Status::Code::kIOError,
+                           "cannot keep the file's group");
+    // Read-only, as attributes and flags can be read through any open
+    // descriptor but not through an O_PATH one.
+    ScopedFd from(openat(FdOf(folder), original.c_str(),
+                         O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY |
+                             O_CLOEXEC));
+    if (from.get() < 0) return LastError();
+    return CopyMetadata(from.get(), new_file->fd(),
+                        new_file->capabilities());
   }
 
   Status ReplaceWith(const Folder& folder, const std::string& from,

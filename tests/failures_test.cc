@@ -42,6 +42,9 @@ TEST(FailuresTest, AFailedRewriteLeavesTheFileAsItWas) {
        "Failed to change Text (Input/output error)", false},
       {"close fails", Op::kClose, 0, FaultFileSystem::IoError(),
        "Failed to change Text (Input/output error)", false},
+      {"what the file carries cannot be kept", Op::kKeepMetadata, 0,
+       Status::Error(Status::Code::kIOError, "cannot keep the file's owner"),
+       "Failed to change Text (cannot keep the file's owner)", false},
       {"replacing fails", Op::kReplaceWith, 0, FaultFileSystem::IoError(),
        "Failed to change Text (Input/output error)", false},
       // The first look reads once and stops at the occurrence; every read

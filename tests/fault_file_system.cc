@@ -79,6 +79,8 @@ class FaultFileSystem::WriteFile final : public WritableFile {
     return status.ok() ? closed : status;
   }
 
+  WritableFile* base() const { return base_.get(); }
+
  private:
   FaultFileSystem* const fs_;
   const std::string path_;
@@ -258,6 +260,16 @@ Status FaultFileSystem::CreateExclusive(const Folder& folder,
     *file = std::make_unique<WriteFile>(this, path, std::move(base_file));
   }
   return status;
+}
+
+Status FaultFileSystem::KeepMetadata(const Folder& folder,
+                                     const std::string& original,
+                                     WritableFile* file) {
+  Status status = Intercept(Op::kKeepMetadata, "KeepMetadata",
+                            PathOf(folder, original));
+  if (!status.ok()) return status;
+  return base_->KeepMetadata(Base(folder), original,
+                             static_cast<WriteFile*>(file)->base());
 }
 
 Status FaultFileSystem::ReplaceWith(const Folder& folder,

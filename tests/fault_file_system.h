@@ -34,6 +34,7 @@ class FaultFileSystem final : public FileSystem {
     kOpenForRead,
     kRead,
     kCreateExclusive,
+    kKeepMetadata,  // on the original's path
     kAppend,  // bytes one file has taken; the failing Append writes none
     kFlush,
     kSync,
@@ -86,6 +87,8 @@ class FaultFileSystem final : public FileSystem {
   Status CreateExclusive(const Folder& folder, const std::string& name,
                          const FileInfo& like,
                          std::unique_ptr<WritableFile>* file) override;
+  Status KeepMetadata(const Folder& folder, const std::string& original,
+                      WritableFile* file) override;
   Status ReplaceWith(const Folder& folder, const std::string& from,
                      const std::string& to) override;
   Status RenameNoReplace(const Folder& folder, const std::string& from,

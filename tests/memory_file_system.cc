@@ -58,6 +58,7 @@ struct MemoryFileSystem::Node {
   std::shared_ptr<const std::string> bytes;
   std::string target;                      // a symbolic link's
   std::map<std::string, NodePtr> entries;  // a folder's
+  std::map<std::string, std::string> attributes;  // extended, by name
   bool removed = false;  // a folder taken out of the tree: it can be
                          // neither listed nor made anything in
 
@@ -105,6 +106,8 @@ class MemoryFileSystem::NewFile final : public WritableFile {
     closed_ = true;
     return status;
   }
+
+  Node* node() const { return node_.get(); }
 
  private:
   Status WriteOut() {
@@ -325,6 +328,24 @@ void MemoryFileSystem::Chown(const std::string& path, uid_t owner,
   node->info.group = group;
 }
 
+void MemoryFileSystem::SetAttribute(const std::string& path,
+                                    const std::string& name,
+                                    const std::string& value) {
+  MutexLock lock(&mutex_);
+  EntryAt(path)->attributes[name] = value;
+}
+
+void MemoryFileSystem::RefuseAttribute(const std::string& name) {
+  MutexLock lock(&mutex_);
+  refused_attributes_.push_back(name);
+}
+
+std::map<std::string, std::string> MemoryFileSystem::Attributes(
+    const std::string& path) const {
+  MutexLock lock(&mutex_);
+  return EntryAt(path)->attributes;
+}
+
 std::string MemoryFileSystem::Read(const std::string& path) const {
   MutexLock lock(&mutex_);
   NodePtr node = EntryAt(path);
@@ -459,8 +480,29 @@ Status MemoryFileSystem::CreateExclusive(const Folder& folder,
   node->info.mode = like.mode & 07777;
   node->info.owner = like.owner;
   node->info.group = like.group;
+  auto inherited = parent->attributes.find("system.posix_acl_default");
+  if (inherited != parent->attributes.end())
+    node->attributes["system.posix_acl_access"] = inherited->second;
   AddEntry(parent, name, node);
   file->reset(new NewFile(this, std::move(node)));
+  return Status::Ok();
+}
+
+Status MemoryFileSystem::KeepMetadata(const Folder& folder,
+                                      const std::string& original,
+                                      WritableFile* file) {
+  MutexLock lock(&mutex_);
+  Status status = CheckName(original);
+  if (!status.ok()) return status;
+  NodePtr from = Find(*MemoryFolder::NodeOf(folder), original);
+  if (!from) return Errno(ENOENT);
+  for (const std::string& refused : refused_attributes_) {
+    if (from->attributes.count(refused) != 0)
+      return Status::Error(
+          Status::Code::kIOError,
+          "cannot keep the file's extended attribute " + refused);
+  }
+  static_cast<NewFile*>(file)->node()->attributes = from->attributes;
   return Status::Ok();
 }
 

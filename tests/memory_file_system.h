@@ -13,7 +13,10 @@
 // own and a modification time that is a counter, advanced by every write
 // anywhere in the tree, so any write makes a new version. Permission bits
 // are kept but never enforced, and CreateExclusive gives a file the owner
-// and group it is asked for, as a privileged process can. A file opened
+// and group it is asked for, as a privileged process can. Extended
+// attributes are a map of names to values, which KeepMetadata copies; a
+// new file in a folder with a "system.posix_acl_default" inherits it as
+// its "system.posix_acl_access", as on a disk. A file opened
 // for reading reads what the file held at the open: a later write is for
 // Stat to notice, as the engine does. Any thread may call it at any time.
 // The file system must outlive every folder and file it opened.
@@ -62,11 +65,18 @@ class MemoryFileSystem final : public FileSystem {
   void Delete(const std::string& path);
   void Chmod(const std::string& path, mode_t mode);
   void Chown(const std::string& path, uid_t owner, gid_t group);
+  void SetAttribute(const std::string& path, const std::string& name,
+                    const std::string& value);
+  // From now on the attribute `name` cannot be set on a file, as one the
+  // process may not set: KeepMetadata fails where it would have to.
+  void RefuseAttribute(const std::string& name);
 
   // The file's whole content.
   std::string Read(const std::string& path) const;
   // What Stat gives for `path`.
   FileInfo Info(const std::string& path) const;
+  // The extended attributes of `path`, by name.
+  std::map<std::string, std::string> Attributes(const std::string& path) const;
   bool Exists(const std::string& path) const;
   // Every entry below the folder `path` (the root by default), by path
   // relative to it, in the form the constructor takes, as
@@ -94,6 +104,8 @@ class MemoryFileSystem final : public FileSystem {
   Status CreateExclusive(const Folder& folder, const std::string& name,
                          const FileInfo& like,
                          std::unique_ptr<WritableFile>* file) override;
+  Status KeepMetadata(const Folder& folder, const std::string& original,
+                      WritableFile* file) override;
   Status ReplaceWith(const Folder& folder, const std::string& from,
                      const std::string& to) override;
   Status RenameNoReplace(const Folder& folder, const std::string& from,
@@ -142,6 +154,7 @@ class MemoryFileSystem final : public FileSystem {
   std::int64_t clock_ GUARDED_BY(mutex_) = 0;  // the last write's time
   ino_t next_inode_ GUARDED_BY(mutex_) = 1;
   std::size_t open_files_limit_ GUARDED_BY(mutex_) = 1024;
+  std::vector<std::string> refused_attributes_ GUARDED_BY(mutex_);
 };
 
 }  // namespace vs::test
