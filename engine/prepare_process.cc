@@ -1,10 +1,12 @@
 #include "engine/prepare_process.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 
 namespace vs {
 namespace {
@@ -38,9 +40,31 @@ void GrowDescriptorTable() {
   close(probe);
 }
 
+// Whatever ends the process by default on a failed write would end a run
+// between two changes; the failed write itself is what the run reports.
+void IgnoreWriteSignals() {
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
+}
+
+// A closed standard descriptor would be the number the next open() gets,
+// so a file of the run could receive the listing. Opened for reading
+// only, /dev/null takes the number and makes every write to it fail.
+void HoldStandardDescriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    int held = open("/dev/null", O_RDONLY);
+    // open() takes the lowest free number: this one, as the lower ones
+    // are open by now.
+    if (held >= 0 && held != fd) close(held);
+  }
+}
+
 }  // namespace
 
 void PrepareProcessForRuns() {
+  IgnoreWriteSignals();
+  HoldStandardDescriptors();
   RaiseOpenFilesLimit();  // first: the table grows up to the new limit
   GrowDescriptorTable();
 }
