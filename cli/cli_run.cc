@@ -1,12 +1,10 @@
 #include "cli/cli_run.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <memory>
 
+#include "cli/output.h"
 #include "cli/stop_on_signals.h"
-#include "cli/terminal_text.h"
 #include "engine/replace_engine.h"
 
 namespace vs {
@@ -17,60 +15,6 @@ namespace vs {
 const ReplaceEngine* engine_left_to_the_exit = nullptr;
 
 namespace {
-
-// A stream of the program's output. Names and entries put on it are
-// escaped when it goes to a terminal. A write that fails is remembered
-// with its reason, since a listing that cannot be written is a failure
-// of the run.
-class Output {
- public:
-  Output(std::ostream& stream, bool is_terminal, const CodePage& code_page)
-      : stream_(stream), is_terminal_(is_terminal), code_page_(code_page) {}
-
-  // A name, an entry or a message that holds one.
-  Output& Text(const std::string& text) {
-    if (is_terminal_) {
-      stream_ << EscapeForTerminal(text, code_page_);
-    } else {
-      stream_ << text;
-    }
-    return *this;
-  }
-  // The program's own words.
-  Output& Words(const char* words) {
-    stream_ << words;
-    return *this;
-  }
-
-  // Whether every write so far went through, flushed or not. The reason
-  // of the first failure is kept: errno as the failed write left it.
-  bool Good() {
-    if (failed_) return false;
-    if (stream_.good()) return true;
-    failed_ = true;
-    error_ = errno;
-    return false;
-  }
-  bool Flush() {
-    if (!Good()) return false;
-    stream_.flush();
-    return Good();
-  }
-  bool failed() const { return failed_; }
-  // "cannot write to standard output" and the system's reason, if known.
-  std::string Failure() const {
-    std::string text = "cannot write to standard output";
-    if (error_ != 0) text.append(": ").append(std::strerror(error_));
-    return text;
-  }
-
- private:
-  std::ostream& stream_;
-  const bool is_terminal_;
-  const CodePage& code_page_;
-  bool failed_ = false;
-  int error_ = 0;
-};
 
 // Prints problems as the walk meets them, and keeps the changed files to
 // be listed once the walk is over. The listing failing during the walk

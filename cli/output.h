@@ -1,0 +1,46 @@
+// One stream of the program's output, as the command line writes it:
+// names and entries put on it are escaped when it goes to a terminal, and
+// a write that fails is remembered with its reason, since a listing that
+// cannot be written is a failure of the run.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "engine/code_page.h"
+
+namespace vs {
+
+class Output {
+ public:
+  // `stream` and `code_page` must outlive it.
+  Output(std::ostream& stream, bool is_terminal, const CodePage& code_page)
+      : stream_(stream), is_terminal_(is_terminal), code_page_(code_page) {}
+
+  // A name, an entry or a message that holds one.
+  Output& Text(const std::string& text);
+  // The program's own words.
+  Output& Words(const char* words) {
+    stream_ << words;
+    return *this;
+  }
+
+  // Whether every write so far went through, flushed or not. Called
+  // right after the writes it is about: the reason of the first failure
+  // is kept as errno holds it then, the failed write's.
+  bool Good();
+  // Flushes what is buffered; whether everything went through.
+  bool Flush();
+  bool failed() const { return failed_; }
+  // "cannot write to standard output" and the system's reason, if known.
+  std::string Failure() const;
+
+ private:
+  std::ostream& stream_;
+  const bool is_terminal_;
+  const CodePage& code_page_;
+  bool failed_ = false;
+  int error_ = 0;
+};
+
+}  // namespace vs
