@@ -3,12 +3,15 @@
 // table and with the limit it is given.
 #include "engine/prepare_process.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <fstream>
 #include <string>
 
@@ -60,6 +63,41 @@ TEST(PrepareProcessTest, RaisesTheLimitAndGrowsTheTable) {
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), kAsExpected);
+}
+
+// What the child found about the signals of failed writes and the
+// standard descriptors; its exit status.
+enum WriteFinding {
+  kWritesAsExpected = 0,
+  kSignalNotIgnored = 1,
+  kDescriptorFree = 2,      // a new file would take standard output's number
+  kClosedOutputWrites = 3,  // a write to the closed standard output worked
+};
+
+WriteFinding CloseOutputPrepareAndLook() {
+  close(STDOUT_FILENO);
+  PrepareProcessForRuns();
+  for (int signal_number : {SIGPIPE, SIGXFSZ}) {
+    struct sigaction action;
+    if (sigaction(signal_number, nullptr, &action) != 0 ||
+        action.sa_handler != SIG_IGN)
+      return kSignalNotIgnored;
+  }
+  const int fd = open("/dev/null", O_WRONLY);
+  if (fd <= STDERR_FILENO) return kDescriptorFree;
+  if (write(STDOUT_FILENO, "x", 1) != -1 || errno != EBADF)
+    return kClosedOutputWrites;
+  return kWritesAsExpected;
+}
+
+TEST(PrepareProcessTest, FailedWritesSignalNothingAndClosedOutputStaysClosed) {
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) _exit(CloseOutputPrepareAndLook());
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), kWritesAsExpected);
 }
 
 }  // namespace
