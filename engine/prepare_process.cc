@@ -40,11 +40,21 @@ void GrowDescriptorTable() {
   close(probe);
 }
 
+void DoNothing(int) {}
+
 // Whatever ends the process by default on a failed write would end a run
 // between two changes; the failed write itself is what the run reports.
-void IgnoreWriteSignals() {
-  signal(SIGPIPE, SIG_IGN);
-  signal(SIGXFSZ, SIG_IGN);
+// Caught by a handler that does nothing, the signal leaves the write to
+// fail (EPIPE, EFBIG) as it would if ignored; unlike an ignored signal, a
+// caught one is back to its default in the programs the process starts
+// (the dialog opens its help through xdg-open), which may rely on it.
+void CatchWriteSignals() {
+  struct sigaction action = {};
+  action.sa_handler = DoNothing;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGPIPE, &action, nullptr);
+  sigaction(SIGXFSZ, &action, nullptr);
 }
 
 // A closed standard descriptor would be the number the next open() gets,
@@ -63,7 +73,7 @@ void HoldStandardDescriptors() {
 }  // namespace
 
 void PrepareProcessForRuns() {
-  IgnoreWriteSignals();
+  CatchWriteSignals();
   HoldStandardDescriptors();
   RaiseOpenFilesLimit();  // first: the table grows up to the new limit
   GrowDescriptorTable();

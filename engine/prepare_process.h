@@ -5,10 +5,11 @@
 namespace vs {
 
 // Readies the process for the life of it:
-// - SIGPIPE and SIGXFSZ are ignored, so that no signal ends a run between
-//   two changes: a write to a closed pipe fails with EPIPE, and a write
-//   past the file-size limit (RLIMIT_FSIZE) with EFBIG, each an error the
-//   caller sees and handles like any other failed write.
+// - SIGPIPE and SIGXFSZ are caught and do nothing, so that no signal ends
+//   a run between two changes: a write to a closed pipe fails with EPIPE,
+//   and a write past the file-size limit (RLIMIT_FSIZE) with EFBIG, each
+//   an error the caller sees and handles like any other failed write.
+//   Programs the process starts get both at their defaults.
 // - Standard input, output and error that are closed are held open on
 //   /dev/null, for reading only: no file a run opens can take their
 //   numbers and so receive what is meant for them, and writing to a
