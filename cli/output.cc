@@ -9,25 +9,42 @@ namespace vs {
 
 Output& Output::Text(const std::string& text) {
   if (is_terminal_) {
-    stream_ << EscapeForTerminal(text, code_page_);
+    Put(EscapeForTerminal(text, code_page_));
   } else {
-    stream_ << text;
+    Put(text);
   }
   return *this;
 }
 
-bool Output::Good() {
-  if (failed_) return false;
-  if (stream_.good()) return true;
-  failed_ = true;
-  error_ = errno;
-  return false;
+Output& Output::Words(const char* words) {
+  Put(words);
+  return *this;
 }
 
+// errno is cleared before each write, so that what it holds after a
+// failed one is that write's reason, not something older.
+void Output::Put(std::string_view text) {
+  if (failed_) return;
+  errno = 0;
+  stream_ << text;
+  Check();
+}
+
+bool Output::Check() {
+  if (!failed_ && !stream_.good()) {
+    failed_ = true;
+    error_ = errno;
+  }
+  return !failed_;
+}
+
+bool Output::Good() { return Check(); }
+
 bool Output::Flush() {
-  if (!Good()) return false;
+  if (!Check()) return false;
+  errno = 0;
   stream_.flush();
-  return Good();
+  return Check();
 }
 
 std::string Output::Failure() const {

@@ -6,6 +6,7 @@
 
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #include "engine/code_page.h"
 
@@ -20,14 +21,11 @@ class Output {
   // A name, an entry or a message that holds one.
   Output& Text(const std::string& text);
   // The program's own words.
-  Output& Words(const char* words) {
-    stream_ << words;
-    return *this;
-  }
+  Output& Words(const char* words);
 
-  // Whether every write so far went through, flushed or not. Called
-  // right after the writes it is about: the reason of the first failure
-  // is kept as errno holds it then, the failed write's.
+  // Whether every write so far went through, flushed or not. After the
+  // first failure nothing more is written, and its reason is kept: errno
+  // as that write left it.
   bool Good();
   // Flushes what is buffered; whether everything went through.
   bool Flush();
@@ -36,6 +34,10 @@ class Output {
   std::string Failure() const;
 
  private:
+  void Put(std::string_view text);
+  // Notes a failure of the stream, if it has failed.
+  bool Check();
+
   std::ostream& stream_;
   const bool is_terminal_;
   const CodePage& code_page_;
