@@ -101,9 +101,15 @@ void TellOutputFailure(const Output& out, bool run_stopped, Output* err) {
   err->Flush();
 }
 
-int PrintUsageError(const std::string& message, std::ostream& err) {
-  err << kProgramName << ": error: " << message << '\n'
-      << "Try '" << kProgramName << " --help'.\n";
+// The message may quote an argument, a path perhaps: on a terminal it is
+// escaped as names are.
+int PrintUsageError(const std::string& message, std::ostream& err_stream,
+                    bool err_is_terminal) {
+  const CodePage code_page = CodePage::FromLocale();
+  Output err(err_stream, err_is_terminal, code_page);
+  err.Words(kProgramName).Words(": error: ").Text(message).Words("\n");
+  err.Words("Try '").Words(kProgramName).Words(" --help'.\n");
+  err.Flush();
   return kExitUsage;
 }
 
@@ -146,7 +152,8 @@ int RunCli(const CliOptions& options, std::ostream& out_stream,
       TellOutputFailure(out, observer->stopped_for_output(), &err);
       status = kExitFailure;
     }
-    if (stop_on_signals.caught()) status = StatusOfSignal(stop_on_signals.caught());
+    if (stop_on_signals.caught())
+      status = StatusOfSignal(stop_on_signals.caught());
   }
   if (process_ends_after) {
     engine_left_to_the_exit = engine.release();
@@ -166,7 +173,7 @@ int CliMain(const std::vector<std::string>& args, std::ostream& out,
       return PrintAll(std::string(kProgramName) + ' ' + kProgramVersion + '\n',
                       out, err);
     case ParseResult::Action::kUsageError:
-      return PrintUsageError(parsed.error, err);
+      return PrintUsageError(parsed.error, err, kinds.err_is_terminal);
     case ParseResult::Action::kRun:
       break;
   }

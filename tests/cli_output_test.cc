@@ -261,6 +261,17 @@ TEST(CliOutputTest, TerminalShowsControlBytesEscaped) {
   EXPECT_EQ("Error get the next file\n", out2.str());
   EXPECT_TRUE(Contains(err2.str(), "gone\\n\\tLine 1: forged")) << err2.str();
   EXPECT_EQ(err2.str().size() - 1, err2.str().find('\n')) << err2.str();
+
+  // A usage error quotes the argument it rejects.
+  std::ostringstream out3, err3;
+  EXPECT_EQ(2, CliMain({"vellumshaper-cli", "-f", "foo", tree.path(),
+                        "x\nvellumshaper-cli: forged"},
+                       out3, err3, OutputKinds{true, true}));
+  EXPECT_EQ(
+      "vellumshaper-cli: error: unexpected argument "
+      "'x\\nvellumshaper-cli: forged': only one BASE_DIR may be "
+      "given\nTry 'vellumshaper-cli --help'.\n",
+      err3.str());
 }
 
 }  // namespace
