@@ -44,9 +44,16 @@ const char kUsage[] =
     "Ctrl-C (SIGINT) or SIGTERM stops a run: the files it has begun are\n"
     "finished, each whole, and what was done is listed.\n"
     "\n"
+    "On a terminal, control bytes in names and entries are shown escaped\n"
+    "(\\n, \\t, \\033, and \\\\ for a backslash); into files and pipes they\n"
+    "go out unchanged.\n"
+    "\n"
     "Exit status: 0 when nothing failed, 1 when a folder, a file or a change\n"
-    "failed, 2 for a bad command line, 130 or 143 when SIGINT or SIGTERM\n"
-    "stopped the run.\n";
+    "failed or the listing could not be written, 2 for a bad command line,\n"
+    "130 or 143 when SIGINT or SIGTERM stopped the run. Output that cannot\n"
+    "be written (a full disk, a closed pipe) never ends a run between two\n"
+    "changes: met during the walk, it stops the run as SIGINT does. A write\n"
+    "past the file-size limit (ulimit -f) fails that file's change only.\n";
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "cli/output.h"
 #include "cli/stop_on_signals.h"
 #include "engine/replace_engine.h"
 
@@ -16,18 +17,30 @@ const ReplaceEngine* engine_left_to_the_exit = nullptr;
 namespace {
 
 // Prints problems as the walk meets them, and keeps the changed files to
-// be listed once the walk is over.
+// be listed once the walk is over. The listing failing during the walk
+// stops the run: nobody would learn what it changes from then on.
 class CliObserver final : public RunObserver {
  public:
-  CliObserver(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+  CliObserver(Output* out, Output* err) : out_(*out), err_(*err) {}
+
+  void set_engine(ReplaceEngine* engine) { engine_ = engine; }
+  // Whether the run was stopped because its listing could not be written.
+  bool stopped_for_output() const { return stopped_for_output_; }
 
   void OnFileChanged(const std::string& path, const ChangeList&) override {
     files_.push_back(path);
   }
   void OnProblem(const Problem& problem) override {
-    if (problem.kind == Problem::Kind::kUnlistedFolder)
-      out_ << "Error get the next file\n";
-    err_ << kProgramName << ": " << problem.Describe() << std::endl;
+    if (!out_.failed()) {
+      if (problem.kind == Problem::Kind::kUnlistedFolder)
+        out_.Words("Error get the next file\n");
+      // Out before the message, so that the two read in order where both
+      // go to one place; and what fails is found here, with its reason,
+      // not in the flush the message's stream would do of this one.
+      if (!out_.Flush()) StopForOutput();
+    }
+    err_.Words(kProgramName).Words(": ").Text(problem.Describe()).Words("\n");
+    err_.Flush();
   }
 
   // The changed paths in byte order, each once.
@@ -39,8 +52,15 @@ class CliObserver final : public RunObserver {
   }
 
  private:
-  std::ostream& out_;
-  std::ostream& err_;
+  void StopForOutput() {
+    stopped_for_output_ = true;
+    if (engine_) engine_->RequestStop();
+  }
+
+  Output& out_;
+  Output& err_;
+  ReplaceEngine* engine_ = nullptr;
+  bool stopped_for_output_ = false;
   std::vector<std::string> files_;
 };
 
@@ -60,21 +80,51 @@ RunSettings SettingsOf(const CliOptions& options) {
   return settings;
 }
 
+// Gives up at the first write that fails: the rest could not go anywhere.
 void PrintFiles(const std::vector<std::string>& files, const ChangeLog& log,
-                std::ostream& out) {
+                Output* out) {
   for (const std::string& path : files) {
-    out << path << '\n';
+    out->Text(path).Words("\n");
     for (const std::string& entry : log.Entries(path)) {
-      out << '\t' << entry << '\n';
+      out->Words("\t").Text(entry).Words("\n");
     }
+    if (!out->Good()) return;
   }
-  out.flush();
+  out->Flush();
 }
 
-int PrintUsageError(const std::string& message, std::ostream& err) {
-  err << kProgramName << ": error: " << message << '\n'
-      << "Try '" << kProgramName << " --help'.\n";
+// Tells on `err` that the listing could not be written, and whether the
+// run stopped for it.
+void TellOutputFailure(const Output& out, bool run_stopped, Output* err) {
+  err->Words(kProgramName).Words(": ").Text(out.Failure());
+  if (run_stopped)
+    err->Words(" (the run stopped, the files it had begun finished)");
+  err->Words("\n");
+  err->Flush();
+}
+
+// The message may quote an argument, a path perhaps: on a terminal it is
+// escaped as names are.
+int PrintUsageError(const std::string& message, std::ostream& err_stream,
+                    bool err_is_terminal) {
+  const CodePage code_page = CodePage::FromLocale();
+  Output err(err_stream, err_is_terminal, code_page);
+  err.Words(kProgramName).Words(": error: ").Text(message).Words("\n");
+  err.Words("Try '").Words(kProgramName).Words(" --help'.\n");
+  err.Flush();
   return kExitUsage;
+}
+
+// The help or the version: a text of the program's own.
+int PrintAll(const std::string& text, std::ostream& out_stream,
+             std::ostream& err_stream) {
+  const CodePage any;
+  Output out(out_stream, false, any);
+  Output err(err_stream, false, any);
+  out.Words(text.c_str());
+  if (out.Flush()) return kExitSuccess;
+  TellOutputFailure(out, /*run_stopped=*/false, &err);
+  return kExitFailure;
 }
 
 // Ended by the signal: 128 and its number, as a shell reports it.
@@ -82,19 +132,30 @@ int StatusOfSignal(int signal_number) { return 128 + signal_number; }
 
 }  // namespace
 
-int RunCli(const CliOptions& options, std::ostream& out, std::ostream& err,
+int RunCli(const CliOptions& options, std::ostream& out_stream,
+           std::ostream& err_stream, const OutputKinds& kinds,
            bool process_ends_after) {
-  auto observer = std::make_unique<CliObserver>(out, err);
+  const RunSettings settings = SettingsOf(options);
+  Output out(out_stream, kinds.out_is_terminal, settings.code_page);
+  Output err(err_stream, kinds.err_is_terminal, settings.code_page);
+  auto observer = std::make_unique<CliObserver>(&out, &err);
   auto engine =
       std::make_unique<ReplaceEngine>(observer.get(), RealFileSystem());
-  engine->set_settings(SettingsOf(options));
+  observer->set_engine(engine.get());
+  engine->set_settings(settings);
   int status;
   {
     StopOnSignals stop_on_signals(engine.get());
     engine->ProcessFolder(engine->settings().base_dir);
-    PrintFiles(observer->SortedFiles(), engine->change_log(), out);
+    if (!out.failed())
+      PrintFiles(observer->SortedFiles(), engine->change_log(), &out);
     status = engine->problems().any() ? kExitFailure : kExitSuccess;
-    if (stop_on_signals.caught()) status = StatusOfSignal(stop_on_signals.caught());
+    if (out.failed()) {
+      TellOutputFailure(out, observer->stopped_for_output(), &err);
+      status = kExitFailure;
+    }
+    if (stop_on_signals.caught())
+      status = StatusOfSignal(stop_on_signals.caught());
   }
   if (process_ends_after) {
     engine_left_to_the_exit = engine.release();
@@ -104,21 +165,21 @@ int RunCli(const CliOptions& options, std::ostream& out, std::ostream& err,
 }
 
 int CliMain(const std::vector<std::string>& args, std::ostream& out,
-            std::ostream& err, bool process_ends_after) {
+            std::ostream& err, const OutputKinds& kinds,
+            bool process_ends_after) {
   ParseResult parsed = ParseCommandLine(args);
   switch (parsed.action) {
     case ParseResult::Action::kHelp:
-      out << kUsage << std::flush;
-      return kExitSuccess;
+      return PrintAll(kUsage, out, err);
     case ParseResult::Action::kVersion:
-      out << kProgramName << ' ' << kProgramVersion << std::endl;
-      return kExitSuccess;
+      return PrintAll(std::string(kProgramName) + ' ' + kProgramVersion + '\n',
+                      out, err);
     case ParseResult::Action::kUsageError:
-      return PrintUsageError(parsed.error, err);
+      return PrintUsageError(parsed.error, err, kinds.err_is_terminal);
     case ParseResult::Action::kRun:
       break;
   }
-  return RunCli(parsed.options, out, err, process_ends_after);
+  return RunCli(parsed.options, out, err, kinds, process_ends_after);
 }
 
 }  // namespace vs

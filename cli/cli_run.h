@@ -12,10 +12,20 @@ namespace vs {
 // Exit statuses of vellumshaper-cli.
 enum ExitStatus {
   kExitSuccess = 0,
-  kExitFailure = 1,  // a folder, a file or a change failed
+  // A folder, a file or a change failed, or the listing could not be
+  // written.
+  kExitFailure = 1,
   kExitUsage = 2,    // a bad command line; nothing was run
   // A run stopped by SIGINT or SIGTERM exits with 128 and the signal's
   // number: 130 or 143.
+};
+
+// Where the output streams go, as far as printing cares. On a terminal,
+// the control bytes of names and entries are shown escaped (see
+// EscapeForTerminal); into pipes and files every byte goes out as it is.
+struct OutputKinds {
+  bool out_is_terminal = false;
+  bool err_is_terminal = false;
 };
 
 // Walks `options.base_dir`, then writes to `out` every file that changed or
@@ -26,16 +36,23 @@ enum ExitStatus {
 // SIGINT and SIGTERM stop the run: the files it has begun are finished,
 // what was done is listed, and the status tells the signal.
 //
+// A listing that cannot be written (a full disk, a closed pipe or a
+// closed `out`) is a failure: found during the walk, it stops the run as
+// a signal would, the files begun being finished; either way it is told
+// on `err` and the status is kExitFailure.
+//
 // With `process_ends_after`, what the run built (the change log of every
 // file visited) is left for the process's end to reclaim: freeing it
 // entry by entry takes a noticeable share of a run over a large tree.
 int RunCli(const CliOptions& options, std::ostream& out, std::ostream& err,
-           bool process_ends_after = false);
+           const OutputKinds& kinds = {}, bool process_ends_after = false);
 
 // The whole program after setlocale: parses `args` (args[0] being the
 // program's name), then runs, or prints the help, the version or a usage
-// error. Returns the exit status.
+// error. Help or version text that cannot be written is a failure too.
+// Returns the exit status.
 int CliMain(const std::vector<std::string>& args, std::ostream& out,
-            std::ostream& err, bool process_ends_after = false);
+            std::ostream& err, const OutputKinds& kinds = {},
+            bool process_ends_after = false);
 
 }  // namespace vs

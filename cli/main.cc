@@ -1,4 +1,6 @@
 // vellumshaper-cli: batch find-and-replace over a folder tree.
+#include <unistd.h>
+
 #include <clocale>
 #include <iostream>
 #include <string>
@@ -15,6 +17,9 @@ int main(int argc, char** argv) {
   // A long listing prints faster through the stream's own buffer.
   std::ios::sync_with_stdio(false);
   std::vector<std::string> args(argv, argv + argc);
-  return vs::CliMain(args, std::cout, std::cerr,
+  // Names and entries are shown escaped where a person reads them.
+  const vs::OutputKinds kinds{isatty(STDOUT_FILENO) == 1,
+                              isatty(STDERR_FILENO) == 1};
+  return vs::CliMain(args, std::cout, std::cerr, kinds,
                      /*process_ends_after=*/true);
 }

@@ -1,10 +1,12 @@
 #include "engine/prepare_process.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 
 namespace vs {
 namespace {
@@ -38,9 +40,41 @@ void GrowDescriptorTable() {
   close(probe);
 }
 
+void DoNothing(int) {}
+
+// Whatever ends the process by default on a failed write would end a run
+// between two changes; the failed write itself is what the run reports.
+// Caught by a handler that does nothing, the signal leaves the write to
+// fail (EPIPE, EFBIG) as it would if ignored; unlike an ignored signal, a
+// caught one is back to its default in the programs the process starts
+// (the dialog opens its help through xdg-open), which may rely on it.
+void CatchWriteSignals() {
+  struct sigaction action = {};
+  action.sa_handler = DoNothing;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGPIPE, &action, nullptr);
+  sigaction(SIGXFSZ, &action, nullptr);
+}
+
+// A closed standard descriptor would be the number the next open() gets,
+// so a file of the run could receive the listing. Opened for reading
+// only, /dev/null takes the number and makes every write to it fail.
+void HoldStandardDescriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    int held = open("/dev/null", O_RDONLY);
+    // open() takes the lowest free number: this one, as the lower ones
+    // are open by now.
+    if (held >= 0 && held != fd) close(held);
+  }
+}
+
 }  // namespace
 
 void PrepareProcessForRuns() {
+  CatchWriteSignals();
+  HoldStandardDescriptors();
   RaiseOpenFilesLimit();  // first: the table grows up to the new limit
   GrowDescriptorTable();
 }

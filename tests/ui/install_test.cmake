@@ -45,7 +45,9 @@ foreach(size_and_hex 16:00000010 32:00000020)
   endif()
 endforeach()
 
-# The desktop entry: the program, its name, icon, category and version.
+# The desktop entry: the program, its name, icon, category and version,
+# in a form the desktop's own validator accepts (the entry's Version is
+# the version of the desktop entry standard it follows).
 set(entry ${PREFIX}/share/applications/vellumshaper.desktop)
 if(NOT EXISTS ${entry})
   fail("no desktop entry")
@@ -56,13 +58,24 @@ else()
     fail("the desktop entry does not start with [Desktop Entry]")
   endif()
   foreach(line
-      "Type=Application" "Name=Vellumshaper" "Exec=vellumshaper"
+      "Type=Application" "Version=1.0" "Name=Vellumshaper"
+      "Exec=vellumshaper"
       "Icon=vellumshaper" "Categories=Utility;"
       "X-Vellumshaper-Version=${VERSION}")
     if(NOT line IN_LIST lines)
       fail("the desktop entry lacks ${line}")
     endif()
   endforeach()
+  find_program(validator desktop-file-validate)
+  if(NOT validator)
+    fail("no desktop-file-validate to check the desktop entry with")
+  else()
+    execute_process(COMMAND ${validator} ${entry}
+      RESULT_VARIABLE result OUTPUT_VARIABLE said ERROR_VARIABLE said)
+    if(NOT result EQUAL 0 OR NOT said STREQUAL "")
+      fail("desktop-file-validate rejects the desktop entry: ${said}")
+    endif()
+  endif()
 endif()
 
 # The help document, and the page that leads to each dialog's section.

@@ -1,0 +1,48 @@
+// One stream of the program's output, as the command line writes it:
+// names and entries put on it are escaped when it goes to a terminal, and
+// a write that fails is remembered with its reason, since a listing that
+// cannot be written is a failure of the run.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "engine/code_page.h"
+
+namespace vs {
+
+class Output {
+ public:
+  // `stream` and `code_page` must outlive it.
+  Output(std::ostream& stream, bool is_terminal, const CodePage& code_page)
+      : stream_(stream), is_terminal_(is_terminal), code_page_(code_page) {}
+
+  // A name, an entry or a message that holds one.
+  Output& Text(const std::string& text);
+  // The program's own words.
+  Output& Words(const char* words);
+
+  // Whether every write so far went through, flushed or not. After the
+  // first failure nothing more is written, and its reason is kept: errno
+  // as that write left it.
+  bool Good();
+  // Flushes what is buffered; whether everything went through.
+  bool Flush();
+  bool failed() const { return failed_; }
+  // "cannot write to standard output" and the system's reason, if known.
+  std::string Failure() const;
+
+ private:
+  void Put(std::string_view text);
+  // Notes a failure of the stream, if it has failed.
+  bool Check();
+
+  std::ostream& stream_;
+  const bool is_terminal_;
+  const CodePage& code_page_;
+  bool failed_ = false;
+  int error_ = 0;
+};
+
+}  // namespace vs
