@@ -1,7 +1,7 @@
 #include "cli/cli_run.h"
 
-#include <algorithm>
 #include <memory>
+#include <new>
 
 #include "cli/stop_on_signals.h"
 #include "engine/replace_engine.h"
@@ -15,33 +15,24 @@ const ReplaceEngine* engine_left_to_the_exit = nullptr;
 
 namespace {
 
-// Prints problems as the walk meets them, and keeps the changed files to
-// be listed once the walk is over.
+// Prints problems as the walk meets them; the changed files are listed
+// from the change log once the walk is over.
 class CliObserver final : public RunObserver {
  public:
   CliObserver(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
 
-  void OnFileChanged(const std::string& path, const ChangeList&) override {
-    files_.push_back(path);
-  }
   void OnProblem(const Problem& problem) override {
+    // Out of memory is told once the run is over, with what it means
+    // for the listing.
+    if (problem.kind == Problem::Kind::kOutOfMemory) return;
     if (problem.kind == Problem::Kind::kUnlistedFolder)
       out_ << "Error get the next file\n";
     err_ << kProgramName << ": " << problem.Describe() << std::endl;
   }
 
-  // The changed paths in byte order, each once.
-  std::vector<std::string> SortedFiles() const {
-    std::vector<std::string> files = files_;
-    std::sort(files.begin(), files.end());
-    files.erase(std::unique(files.begin(), files.end()), files.end());
-    return files;
-  }
-
  private:
   std::ostream& out_;
   std::ostream& err_;
-  std::vector<std::string> files_;
 };
 
 RunSettings SettingsOf(const CliOptions& options) {
@@ -58,15 +49,35 @@ RunSettings SettingsOf(const CliOptions& options) {
   return settings;
 }
 
-void PrintFiles(const std::vector<std::string>& files, const ChangeLog& log,
-                std::ostream& out) {
-  for (const std::string& path : files) {
+// Every file with entries, which are the files that changed or failed
+// to change, in byte order of the paths: the log's own order.
+void PrintFiles(const ChangeLog& log, std::ostream& out) {
+  for (const auto& [path, entries] : log) {
+    if (entries.empty()) continue;
     out << path << '\n';
-    for (const std::string& entry : log.Entries(path)) {
+    for (const std::string& entry : entries) {
       out << '\t' << entry << '\n';
     }
   }
   out.flush();
+}
+
+constexpr char kOutOfMemoryMessage[] =
+    "out of memory: the run stopped; files listed were changed, "
+    "no other file was";
+constexpr char kOutOfMemoryInListing[] =
+    "out of memory while listing: the run is over, but the listing "
+    "above is incomplete";
+
+// Prints the listing; false when memory ran out part-way.
+bool ListOrRunOutOfMemory(const ChangeLog& log, std::ostream& out) {
+  try {
+    PrintFiles(log, out);
+    return true;
+  } catch (const std::bad_alloc&) {
+    out.flush();
+    return false;
+  }
 }
 
 int PrintUsageError(const std::string& message, std::ostream& err) {
@@ -90,8 +101,14 @@ int RunCli(const CliOptions& options, std::ostream& out, std::ostream& err,
   {
     StopOnSignals stop_on_signals(engine.get());
     engine->ProcessFolder(engine->settings().base_dir);
-    PrintFiles(observer->SortedFiles(), engine->change_log(), out);
+    const bool listed = ListOrRunOutOfMemory(engine->change_log(), out);
     status = engine->problems().any() ? kExitFailure : kExitSuccess;
+    if (engine->problems().out_of_memory) {
+      err << kProgramName << ": " << kOutOfMemoryMessage << std::endl;
+    } else if (!listed) {
+      err << kProgramName << ": " << kOutOfMemoryInListing << std::endl;
+      status = kExitFailure;
+    }
     if (stop_on_signals.caught()) status = StatusOfSignal(stop_on_signals.caught());
   }
   if (process_ends_after) {

@@ -1,6 +1,7 @@
 // vellumshaper-cli: batch find-and-replace over a folder tree.
 #include <clocale>
 #include <iostream>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,14 @@ int main(int argc, char** argv) {
   // A long listing prints faster through the stream's own buffer.
   std::ios::sync_with_stdio(false);
   std::vector<std::string> args(argv, argv + argc);
-  return vs::CliMain(args, std::cout, std::cerr,
-                     /*process_ends_after=*/true);
+  try {
+    return vs::CliMain(args, std::cout, std::cerr,
+                       /*process_ends_after=*/true);
+  } catch (const std::bad_alloc&) {
+    // A run handles its own; this is what is left, before any run began
+    // or after its listing: a message rather than an abort.
+    std::cout.flush();
+    std::cerr << vs::kProgramName << ": out of memory\n";
+    return vs::kExitFailure;
+  }
 }

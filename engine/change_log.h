@@ -29,6 +29,11 @@ class ChangeLog {
 
   std::size_t size() const { return entries_.size(); }
 
+  // Every path with its list, in the keys' byte order.
+  using const_iterator = std::map<std::string, ChangeList>::const_iterator;
+  const_iterator begin() const { return entries_.begin(); }
+  const_iterator end() const { return entries_.end(); }
+
  private:
   std::map<std::string, ChangeList> entries_;
 };

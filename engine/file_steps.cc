@@ -46,9 +46,14 @@ PendingFile FileSteps::Begin(std::shared_ptr<const Folder> folder,
   file.name = entry.name;
   // Links, FIFOs, sockets and devices keep their text: only their names
   // are ours to change.
-  if (settings_.change_text && entry.kind == FileKind::kRegular)
-    PrepareText(&file, std::move(first_look));
-  if (settings_.change_names) PlanNewName(&file);
+  try {
+    if (settings_.change_text && entry.kind == FileKind::kRegular)
+      PrepareText(&file, std::move(first_look));
+    if (settings_.change_names) PlanNewName(&file);
+  } catch (...) {
+    Discard(&file);  // out of memory: no partial temporary file stays
+    throw;
+  }
   return file;
 }
 
@@ -58,9 +63,14 @@ PendingFile FileSteps::ChangeText(std::shared_ptr<const Folder> folder,
   file.folder = std::move(folder);
   file.name = name;
   file.path = std::move(path);
-  PrepareText(&file, std::nullopt);
-  if (file.has_text()) TextSynced(&file, MakeDurable(&file));
-  PutInPlace(&file);
+  try {
+    PrepareText(&file, std::nullopt);
+    if (file.has_text()) TextSynced(&file, MakeDurable(&file));
+    PutInPlace(&file);
+  } catch (...) {
+    Discard(&file);  // out of memory: no partial temporary file stays
+    throw;
+  }
   return file;
 }
 

@@ -1,5 +1,7 @@
 #include "engine/replace_engine.h"
 
+#include <new>
+
 #include "engine/commit_batch.h"
 #include "engine/file_steps.h"
 #include "engine/sync_pool.h"
@@ -36,6 +38,17 @@ void ReplaceEngine::ProcessFolder(const std::string& folder) {
   problems_ = ProblemCounts();
   progress_ = RunProgress();
   if (folder.empty() || stop_requested()) return;
+  try {
+    Run(folder);
+  } catch (const std::bad_alloc&) {
+    // Thrown wherever memory ran out, on the walk or on a thread that
+    // worked for it. Leaving Run has finished the files in place and
+    // dropped the ones waiting, as a stop does; what it held is freed.
+    RanOutOfMemory();
+  }
+}
+
+void ReplaceEngine::Run(const std::string& folder) {
   // The base folder may be a link to a folder; no link below it is
   // followed.
   std::unique_ptr<Folder> base;
@@ -54,6 +67,15 @@ void ReplaceEngine::ProcessFolder(const std::string& folder) {
   const Walk walk{&steps, &scan_ahead, &batch};
   WalkFolder(walk, scan_ahead.Start(std::move(base)));
   batch.Commit();
+}
+
+void ReplaceEngine::RanOutOfMemory() {
+  problems_.out_of_memory = true;
+  try {
+    observer_->OnProblem(Problem{Problem::Kind::kOutOfMemory, "", ""});
+  } catch (const std::bad_alloc&) {
+    // Still short: the count tells the front end all the same.
+  }
 }
 
 bool ReplaceEngine::WalkFolder(const Walk& walk,

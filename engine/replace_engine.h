@@ -44,6 +44,10 @@ class ReplaceEngine {
   // recorded in the change log, and is told to the observer when it
   // changed or a change of it failed. An empty folder text is refused:
   // nothing is walked. Returns when the walk is over or stopped.
+  // Running out of memory (std::bad_alloc, on any thread of the run)
+  // stops the run as RequestStop does, with every file all old or all
+  // new and no temporary file left; it is told as a kOutOfMemory
+  // problem, and nothing is thrown.
   void ProcessFolder(const std::string& folder);
 
   // Replaces the find text in the lines of the file `path`. Appends a
@@ -80,6 +84,9 @@ class ReplaceEngine {
     CommitBatch* batch;
   };
 
+  // The run proper; throws std::bad_alloc when memory runs out.
+  void Run(const std::string& folder);
+  void RanOutOfMemory();
   // Each returns false when the walk was stopped before its end.
   bool WalkFolder(const Walk& walk, ScanAhead::ListedFolder& listed);
   bool WalkSubfolder(const Walk& walk, ScanAhead::ListedFolder& parent,

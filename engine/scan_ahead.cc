@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <system_error>
 
 #include "engine/string_sink.h"
 #include "engine/text_rewriter.h"
@@ -89,8 +90,15 @@ ScanAhead::ScanAhead(const ScanSettings& settings, unsigned threads)
           kMaxOpenAhead,
           settings.file_system->OpenFilesLimit() / kShareOfDescriptors)) {
   threads_.reserve(threads);
-  for (unsigned i = 0; i < threads; ++i)
-    threads_.emplace_back(&ScanAhead::Work, this);
+  for (unsigned i = 0; i < threads; ++i) {
+    // Short of memory for a thread's stack, the run goes on with the
+    // helpers it has; the walk does whatever they do not.
+    try {
+      threads_.emplace_back(&ScanAhead::Work, this);
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
 }
 
 ScanAhead::~ScanAhead() {
