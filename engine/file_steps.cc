@@ -17,7 +17,8 @@ constexpr int kTemporaryNameAttempts = 100;
 }  // namespace
 
 FileSteps::FileSteps(const RunSettings& settings, FileSystem* file_system,
-                     RunObserver* observer, ProblemCounts* counts)
+                     RunObserver* observer, ProblemCounts* counts,
+                     SpillStore* spill_store)
     : settings_(settings),
       file_system_(file_system),
       observer_(observer),
@@ -28,7 +29,8 @@ FileSteps::FileSteps(const RunSettings& settings, FileSystem* file_system,
                      settings.replace,
                      &settings.code_page,
                      settings.change_text && !NothingToReplace(),
-                     settings.sub_folders} {}
+                     settings.sub_folders,
+                     spill_store} {}
 
 bool FileSteps::NothingToReplace() const {
   return Matcher::NeverMatches(settings_.find) ||
@@ -120,7 +122,7 @@ void FileSteps::StreamText(PendingFile* file, const ScanResult& first_look) {
   }
   TextRewriter rewriter(matcher_, settings_.replace, settings_.code_page,
                         &read_buffer_);
-  ChangeList lines;
+  ChangeList lines(scan_settings_.spill_store);
   bool binary = false;
   status = rewriter.Rewrite(in.get(), file->temp.get(), &lines, &binary);
   if (status.ok() && file->temp) status = file->temp->Flush();

@@ -1,5 +1,6 @@
 #include "engine/replace_engine.h"
 
+#include <cstdint>
 #include <new>
 
 #include "engine/commit_batch.h"
@@ -55,7 +56,8 @@ void ReplaceEngine::Run(const std::string& folder) {
   Status opened = file_system_->OpenFolder(folder, /*follow_link=*/true, &base);
   if (!opened.ok()) return ListingFailed(folder, opened);
 
-  FileSteps steps(settings_, file_system_, observer_, &problems_);
+  FileSteps steps(settings_, file_system_, observer_, &problems_,
+                  UseBudget());
   // Listing alone is too little work to hand to other threads: waking
   // them would cost more than it saves.
   const bool scan_text = steps.scan_settings().scan_text;
@@ -67,6 +69,20 @@ void ReplaceEngine::Run(const std::string& folder) {
   const Walk walk{&steps, &scan_ahead, &batch};
   WalkFolder(walk, scan_ahead.Start(std::move(base)));
   batch.Commit();
+}
+
+SpillStore* ReplaceEngine::UseBudget() {
+  const std::size_t budget = settings_.change_memory_budget;
+  if (budget == 0 && !spill_store_) return nullptr;
+  if (!spill_store_) {
+    spill_store_ = std::make_unique<SpillStore>(file_system_, budget);
+  } else {
+    // Lists of earlier runs stay where they are; none is held any more
+    // without a budget.
+    spill_store_->set_budget(budget == 0 ? SIZE_MAX : budget);
+  }
+  change_log_.set_spill_store(budget == 0 ? nullptr : spill_store_.get());
+  return budget == 0 ? nullptr : spill_store_.get();
 }
 
 void ReplaceEngine::RanOutOfMemory() {

@@ -19,6 +19,7 @@
 #include "engine/run_observer.h"
 #include "engine/run_settings.h"
 #include "engine/scan_ahead.h"
+#include "engine/spill_store.h"
 
 namespace vs {
 
@@ -87,6 +88,8 @@ class ReplaceEngine {
   // The run proper; throws std::bad_alloc when memory runs out.
   void Run(const std::string& folder);
   void RanOutOfMemory();
+  // The spill store of a run with a change memory budget, else null.
+  SpillStore* UseBudget();
   // Each returns false when the walk was stopped before its end.
   bool WalkFolder(const Walk& walk, ScanAhead::ListedFolder& listed);
   bool WalkSubfolder(const Walk& walk, ScanAhead::ListedFolder& parent,
@@ -98,6 +101,8 @@ class ReplaceEngine {
   RunObserver* const observer_;
   FileSystem* const file_system_;
   RunSettings settings_;
+  // Made by the first run with a budget; outlives the lists in the log.
+  std::unique_ptr<SpillStore> spill_store_;
   ChangeLog change_log_;
   ProblemCounts problems_;
   RunProgress progress_;

@@ -49,6 +49,7 @@ Status ScanOpenFile(const ScanSettings& settings, ReadableFile* file,
   }
   // The rewrite also tells a binary file.
   auto text = std::make_unique<NewText>();
+  text->lines = ChangeList(settings.spill_store);
   StringSink sink;
   status = rewriter.Rewrite(file, &sink, &text->lines, &binary);
   if (!status.ok()) {
@@ -167,7 +168,8 @@ std::unique_ptr<ScanAhead::ListedFolder> ScanAhead::ListSubfolder(
 }
 
 std::size_t ScanAhead::NewTextSize(const Job& job) {
-  return job.scan.new_text ? job.scan.new_text->bytes.size() : 0;
+  const NewText* text = job.scan.new_text.get();
+  return text ? text->bytes.size() + text->lines.memory_used() : 0;
 }
 
 std::optional<ScanResult> ScanAhead::TakeScan(ListedFolder& folder,

@@ -25,6 +25,7 @@
 #include "engine/file_system.h"
 #include "engine/matcher.h"
 #include "engine/mutex.h"
+#include "engine/spill_store.h"
 #include "engine/thread_annotations.h"
 
 namespace vs {
@@ -52,6 +53,7 @@ struct ScanSettings {
   const CodePage* code_page;
   bool scan_text;    // regular files get a first look at their text
   bool sub_folders;  // subfolders are walked, so listed ahead
+  SpillStore* spill_store;  // for change lists; null for none
 };
 
 // Scans the file `name` in `folder`; `buffer` is scratch space. With

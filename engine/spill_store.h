@@ -36,9 +36,13 @@ class SpillStore {
 
   // Bytes held in memory by the lists of the store, changed by `delta`.
   void Hold(std::ptrdiff_t delta) { held_.fetch_add(delta); }
-  bool OverBudget() const {
-    return held_.load(std::memory_order_relaxed) >
-           static_cast<std::ptrdiff_t>(budget_.load(std::memory_order_relaxed));
+  // Whether the lists hold more than the budget, or would with `more`
+  // bytes besides.
+  bool OverBudget(std::size_t more = 0) const {
+    const std::ptrdiff_t held = held_.load(std::memory_order_relaxed);
+    const std::size_t budget = budget_.load(std::memory_order_relaxed);
+    const std::size_t in_memory = held > 0 ? static_cast<std::size_t>(held) : 0;
+    return more > budget || in_memory > budget - more;
   }
 
   // Appends `bytes` to the file; false when it cannot (the file cannot be
