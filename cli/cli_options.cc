@@ -29,9 +29,14 @@ const char kUsage[] =
     "Ctrl-C (SIGINT) or SIGTERM stops a run: the files it has begun are\n"
     "finished, each whole, and what was done is listed.\n"
     "\n"
+    "Memory stays under 256 MiB however many lines change: change entries\n"
+    "beyond 64 MiB go to a nameless scratch file in $TMPDIR (or /tmp), gone\n"
+    "when the program ends. Out of memory stops the run like Ctrl-C, lists\n"
+    "what was done and exits 1.\n"
+    "\n"
     "Exit status: 0 when nothing failed, 1 when a folder, a file or a change\n"
-    "failed, 2 for a bad command line, 130 or 143 when SIGINT or SIGTERM\n"
-    "stopped the run.\n";
+    "failed or memory ran out, 2 for a bad command line, 130 or 143 when\n"
+    "SIGINT or SIGTERM stopped the run.\n";
 
 namespace {
 

@@ -1,6 +1,9 @@
 #include "cli/cli_run.h"
 
+#include <cstdlib>
 #include <memory>
+#include <string>
+#include <system_error>
 #include <new>
 
 #include "cli/stop_on_signals.h"
@@ -35,6 +38,21 @@ class CliObserver final : public RunObserver {
   std::ostream& err_;
 };
 
+// Change entries past this many bytes go to a scratch file, which keeps
+// the whole process under 256 MiB: the rest is new texts and reads in
+// hand. Tests set a smaller one through the environment.
+constexpr std::size_t kChangeMemoryBudget = std::size_t{64} << 20;
+constexpr char kBudgetVariable[] = "VELLUMSHAPER_CHANGE_MEMORY_BUDGET";
+
+std::size_t ChangeMemoryBudget() {
+  const char* value = std::getenv(kBudgetVariable);
+  if (!value || !*value) return kChangeMemoryBudget;
+  char* end = nullptr;
+  const unsigned long long bytes = std::strtoull(value, &end, 10);
+  return *end == '\0' && bytes > 0 ? static_cast<std::size_t>(bytes)
+                                    : kChangeMemoryBudget;
+}
+
 RunSettings SettingsOf(const CliOptions& options) {
   RunSettings settings;
   settings.base_dir = options.base_dir;
@@ -44,6 +62,7 @@ RunSettings SettingsOf(const CliOptions& options) {
   settings.change_names = options.change_names;
   settings.change_text = options.change_text;
   settings.dry_run = options.dry_run;
+  settings.change_memory_budget = ChangeMemoryBudget();
   settings.code_page =
       options.code_page ? CodePage(*options.code_page) : CodePage::FromLocale();
   return settings;
@@ -69,15 +88,19 @@ constexpr char kOutOfMemoryInListing[] =
     "out of memory while listing: the run is over, but the listing "
     "above is incomplete";
 
-// Prints the listing; false when memory ran out part-way.
-bool ListOrRunOutOfMemory(const ChangeLog& log, std::ostream& out) {
+// Prints the listing; false, with the reason in `error`, when it stopped
+// part-way: memory ran out, or spilled entries could not be read back.
+bool ListAll(const ChangeLog& log, std::ostream& out, std::string* error) {
   try {
     PrintFiles(log, out);
     return true;
   } catch (const std::bad_alloc&) {
-    out.flush();
-    return false;
+    *error = kOutOfMemoryInListing;
+  } catch (const std::system_error& e) {
+    *error = std::string(e.what()) + ": the listing above is incomplete";
   }
+  out.flush();
+  return false;
 }
 
 int PrintUsageError(const std::string& message, std::ostream& err) {
@@ -101,12 +124,13 @@ int RunCli(const CliOptions& options, std::ostream& out, std::ostream& err,
   {
     StopOnSignals stop_on_signals(engine.get());
     engine->ProcessFolder(engine->settings().base_dir);
-    const bool listed = ListOrRunOutOfMemory(engine->change_log(), out);
+    std::string listing_error;
+    const bool listed = ListAll(engine->change_log(), out, &listing_error);
     status = engine->problems().any() ? kExitFailure : kExitSuccess;
     if (engine->problems().out_of_memory) {
       err << kProgramName << ": " << kOutOfMemoryMessage << std::endl;
     } else if (!listed) {
-      err << kProgramName << ": " << kOutOfMemoryInListing << std::endl;
+      err << kProgramName << ": " << listing_error << std::endl;
       status = kExitFailure;
     }
     if (stop_on_signals.caught()) status = StatusOfSignal(stop_on_signals.caught());
