@@ -5,7 +5,8 @@
 // Entries are stored back to back in one buffer (a length, then the
 // bytes). Given a SpillStore, a list tells it what it holds and, while
 // the store is over its budget, moves its bytes to the store's file;
-// iterating reads them back. Without one it is all in memory.
+// iterating reads them back. Without one it is all in memory. A list
+// given a store, and every copy of it, must not outlive the store.
 #pragma once
 
 #include <cstddef>
