@@ -61,6 +61,8 @@ class ChangeList {
   bool empty() const { return count_ == 0; }
   const_iterator begin() const;
   const_iterator end() const;
+  // The entries still in memory, encoded (for benchmarks to keep alive).
+  const char* data() const { return bytes_.data(); }
 
   // Shares `store` (if the list has none yet) and, while the store is
   // over its budget, moves every entry held in memory to its file. For
