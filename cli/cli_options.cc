@@ -48,12 +48,18 @@ const char kUsage[] =
     "(\\n, \\t, \\033, and \\\\ for a backslash); into files and pipes they\n"
     "go out unchanged.\n"
     "\n"
+    "Memory stays under 256 MiB however many lines change: change entries\n"
+    "beyond 64 MiB go to a nameless scratch file in $TMPDIR (or /tmp), gone\n"
+    "when the program ends. Out of memory stops the run like Ctrl-C, lists\n"
+    "what was done and exits 1.\n"
+    "\n"
     "Exit status: 0 when nothing failed, 1 when a folder, a file or a change\n"
-    "failed or the listing could not be written, 2 for a bad command line,\n"
-    "130 or 143 when SIGINT or SIGTERM stopped the run. Output that cannot\n"
-    "be written (a full disk, a closed pipe) never ends a run between two\n"
-    "changes: met during the walk, it stops the run as SIGINT does. A write\n"
-    "past the file-size limit (ulimit -f) fails that file's change only.\n";
+    "failed, memory ran out or the listing could not be written, 2 for a bad\n"
+    "command line, 130 or 143 when SIGINT or SIGTERM stopped the run. Output\n"
+    "that cannot be written (a full disk, a closed pipe) never ends a run\n"
+    "between two changes: met during the walk, it stops the run as SIGINT\n"
+    "does. A write past the file-size limit (ulimit -f) fails that file's\n"
+    "change only.\n";
 
 namespace {
 

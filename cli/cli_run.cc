@@ -1,7 +1,10 @@
 #include "cli/cli_run.h"
 
-#include <algorithm>
+#include <cstdlib>
 #include <memory>
+#include <new>
+#include <string>
+#include <system_error>
 
 #include "cli/output.h"
 #include "cli/stop_on_signals.h"
@@ -16,9 +19,9 @@ const ReplaceEngine* engine_left_to_the_exit = nullptr;
 
 namespace {
 
-// Prints problems as the walk meets them, and keeps the changed files to
-// be listed once the walk is over. The listing failing during the walk
-// stops the run: nobody would learn what it changes from then on.
+// Prints problems as the walk meets them; the changed files are listed
+// from the change log once the walk is over. The listing failing during
+// the walk stops the run: nobody would learn what it changes from then on.
 class CliObserver final : public RunObserver {
  public:
   CliObserver(Output* out, Output* err) : out_(*out), err_(*err) {}
@@ -27,10 +30,10 @@ class CliObserver final : public RunObserver {
   // Whether the run was stopped because its listing could not be written.
   bool stopped_for_output() const { return stopped_for_output_; }
 
-  void OnFileChanged(const std::string& path, const ChangeList&) override {
-    files_.push_back(path);
-  }
   void OnProblem(const Problem& problem) override {
+    // Out of memory is told once the run is over, with what it means
+    // for the listing.
+    if (problem.kind == Problem::Kind::kOutOfMemory) return;
     if (!out_.failed()) {
       if (problem.kind == Problem::Kind::kUnlistedFolder)
         out_.Words("Error get the next file\n");
@@ -43,14 +46,6 @@ class CliObserver final : public RunObserver {
     err_.Flush();
   }
 
-  // The changed paths in byte order, each once.
-  std::vector<std::string> SortedFiles() const {
-    std::vector<std::string> files = files_;
-    std::sort(files.begin(), files.end());
-    files.erase(std::unique(files.begin(), files.end()), files.end());
-    return files;
-  }
-
  private:
   void StopForOutput() {
     stopped_for_output_ = true;
@@ -61,8 +56,22 @@ class CliObserver final : public RunObserver {
   Output& err_;
   ReplaceEngine* engine_ = nullptr;
   bool stopped_for_output_ = false;
-  std::vector<std::string> files_;
 };
+
+// Change entries past this many bytes go to a scratch file, which keeps
+// the whole process under 256 MiB: the rest is new texts and reads in
+// hand. Tests set a smaller one through the environment.
+constexpr std::size_t kChangeMemoryBudget = std::size_t{64} << 20;
+constexpr char kBudgetVariable[] = "VELLUMSHAPER_CHANGE_MEMORY_BUDGET";
+
+std::size_t ChangeMemoryBudget() {
+  const char* value = std::getenv(kBudgetVariable);
+  if (!value || !*value) return kChangeMemoryBudget;
+  char* end = nullptr;
+  const unsigned long long bytes = std::strtoull(value, &end, 10);
+  return *end == '\0' && bytes > 0 ? static_cast<std::size_t>(bytes)
+                                    : kChangeMemoryBudget;
+}
 
 RunSettings SettingsOf(const CliOptions& options) {
   RunSettings settings;
@@ -73,6 +82,7 @@ RunSettings SettingsOf(const CliOptions& options) {
   settings.change_names = options.change_names;
   settings.change_text = options.change_text;
   settings.dry_run = options.dry_run;
+  settings.change_memory_budget = ChangeMemoryBudget();
   settings.code_page =
       options.code_page ? CodePage(*options.code_page) : CodePage::FromLocale();
   settings.filter = options.filter;
@@ -80,17 +90,41 @@ RunSettings SettingsOf(const CliOptions& options) {
   return settings;
 }
 
-// Gives up at the first write that fails: the rest could not go anywhere.
-void PrintFiles(const std::vector<std::string>& files, const ChangeLog& log,
-                Output* out) {
-  for (const std::string& path : files) {
+// Every file with entries, which are the files that changed or failed
+// to change, in byte order of the paths: the log's own order. Gives up at
+// the first write that fails: the rest could not go anywhere.
+void PrintFiles(const ChangeLog& log, Output* out) {
+  for (const auto& [path, entries] : log) {
+    if (entries.empty()) continue;
     out->Text(path).Words("\n");
-    for (const std::string& entry : log.Entries(path)) {
+    for (const std::string& entry : entries) {
       out->Words("\t").Text(entry).Words("\n");
     }
     if (!out->Good()) return;
   }
   out->Flush();
+}
+
+constexpr char kOutOfMemoryMessage[] =
+    "out of memory: the run stopped; files listed were changed, "
+    "no other file was";
+constexpr char kOutOfMemoryInListing[] =
+    "out of memory while listing: the run is over, but the listing "
+    "above is incomplete";
+
+// Prints the listing; false, with the reason in `error`, when it stopped
+// part-way: memory ran out, or spilled entries could not be read back.
+bool ListAll(const ChangeLog& log, Output* out, std::string* error) {
+  try {
+    PrintFiles(log, out);
+    return true;
+  } catch (const std::bad_alloc&) {
+    *error = kOutOfMemoryInListing;
+  } catch (const std::system_error& e) {
+    *error = std::string(e.what()) + ": the listing above is incomplete";
+  }
+  out->Flush();
+  return false;
 }
 
 // Tells on `err` that the listing could not be written, and whether the
@@ -147,9 +181,19 @@ int RunCli(const CliOptions& options, std::ostream& out_stream,
   {
     StopOnSignals stop_on_signals(engine.get());
     engine->ProcessFolder(engine->settings().base_dir);
-    if (!out.failed())
-      PrintFiles(observer->SortedFiles(), engine->change_log(), &out);
+    std::string listing_error;
+    const bool listed =
+        out.failed() || ListAll(engine->change_log(), &out, &listing_error);
     status = engine->problems().any() ? kExitFailure : kExitSuccess;
+    if (engine->problems().out_of_memory) {
+      err.Words(kProgramName).Words(": ").Words(kOutOfMemoryMessage);
+      err.Words("\n");
+      err.Flush();
+    } else if (!listed) {
+      err.Words(kProgramName).Words(": ").Text(listing_error).Words("\n");
+      err.Flush();
+      status = kExitFailure;
+    }
     if (out.failed()) {
       TellOutputFailure(out, observer->stopped_for_output(), &err);
       status = kExitFailure;

@@ -3,6 +3,7 @@
 
 #include <clocale>
 #include <iostream>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,14 @@ int main(int argc, char** argv) {
   // Names and entries are shown escaped where a person reads them.
   const vs::OutputKinds kinds{isatty(STDOUT_FILENO) == 1,
                               isatty(STDERR_FILENO) == 1};
-  return vs::CliMain(args, std::cout, std::cerr, kinds,
-                     /*process_ends_after=*/true);
+  try {
+    return vs::CliMain(args, std::cout, std::cerr, kinds,
+                       /*process_ends_after=*/true);
+  } catch (const std::bad_alloc&) {
+    // A run handles its own; this is what is left, before any run began
+    // or after its listing: a message rather than an abort.
+    std::cout.flush();
+    std::cerr << vs::kProgramName << ": out of memory\n";
+    return vs::kExitFailure;
+  }
 }

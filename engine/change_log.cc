@@ -3,6 +3,7 @@
 namespace vs {
 
 const ChangeList& ChangeLog::Record(std::string path, ChangeList changes) {
+  if (spill_store_ && !changes.empty()) changes.Settle(spill_store_);
   // The walk records paths mostly in their sorted order, so the end is
   // tried first; a wrong guess costs an ordinary search.
   return entries_

@@ -3,13 +3,12 @@
 
 #include <map>
 #include <string>
-#include <vector>
+
+#include "engine/change_list.h"
 
 namespace vs {
 
-// The change entries of one file in the order they were made: its line
-// entries in line order, then at most one name entry. May be empty.
-using ChangeList = std::vector<std::string>;
+class SpillStore;
 
 // Change entries by a file's path as found (its folder, "/", the name
 // it was listed under). Keys sort as unsigned byte strings, which is
@@ -29,8 +28,18 @@ class ChangeLog {
 
   std::size_t size() const { return entries_.size(); }
 
+  // Lists recorded from now on share `store` (unless they have one) and
+  // spill to it while it is over its budget. Null: all stay in memory.
+  void set_spill_store(SpillStore* store) { spill_store_ = store; }
+
+  // Every path with its list, in the keys' byte order.
+  using const_iterator = std::map<std::string, ChangeList>::const_iterator;
+  const_iterator begin() const { return entries_.begin(); }
+  const_iterator end() const { return entries_.end(); }
+
  private:
   std::map<std::string, ChangeList> entries_;
+  SpillStore* spill_store_ = nullptr;
 };
 
 }  // namespace vs

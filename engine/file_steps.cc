@@ -17,7 +17,8 @@ constexpr int kTemporaryNameAttempts = 100;
 }  // namespace
 
 FileSteps::FileSteps(const RunSettings& settings, FileSystem* file_system,
-                     RunObserver* observer, ProblemCounts* counts)
+                     RunObserver* observer, ProblemCounts* counts,
+                     SpillStore* spill_store)
     : settings_(settings),
       file_system_(file_system),
       observer_(observer),
@@ -30,7 +31,8 @@ FileSteps::FileSteps(const RunSettings& settings, FileSystem* file_system,
                      settings.change_text && !NothingToReplace(),
                      settings.sub_folders,
                      settings.filter.empty() ? nullptr : &settings.filter,
-                     !settings.include_vcs} {}
+                     !settings.include_vcs,
+                     spill_store} {}
 
 bool FileSteps::NothingToReplace() const {
   return Matcher::NeverMatches(settings_.find) ||
@@ -48,9 +50,14 @@ PendingFile FileSteps::Begin(std::shared_ptr<const Folder> folder,
   file.name = entry.name;
   // Links, FIFOs, sockets and devices keep their text: only their names
   // are ours to change.
-  if (settings_.change_text && entry.kind == FileKind::kRegular)
-    PrepareText(&file, std::move(first_look));
-  if (settings_.change_names) PlanNewName(&file);
+  try {
+    if (settings_.change_text && entry.kind == FileKind::kRegular)
+      PrepareText(&file, std::move(first_look));
+    if (settings_.change_names) PlanNewName(&file);
+  } catch (...) {
+    Discard(&file);  // out of memory: no partial temporary file stays
+    throw;
+  }
   return file;
 }
 
@@ -60,9 +67,14 @@ PendingFile FileSteps::ChangeText(std::shared_ptr<const Folder> folder,
   file.folder = std::move(folder);
   file.name = name;
   file.path = std::move(path);
-  PrepareText(&file, std::nullopt);
-  if (file.has_text()) TextSynced(&file, MakeDurable(&file));
-  PutInPlace(&file);
+  try {
+    PrepareText(&file, std::nullopt);
+    if (file.has_text()) TextSynced(&file, MakeDurable(&file));
+    PutInPlace(&file);
+  } catch (...) {
+    Discard(&file);  // out of memory: no partial temporary file stays
+    throw;
+  }
   return file;
 }
 
@@ -112,7 +124,7 @@ void FileSteps::StreamText(PendingFile* file, const ScanResult& first_look) {
   }
   TextRewriter rewriter(matcher_, settings_.replace, settings_.code_page,
                         &read_buffer_);
-  ChangeList lines;
+  ChangeList lines(scan_settings_.spill_store);
   bool binary = false;
   status = rewriter.Rewrite(in.get(), file->temp.get(), &lines, &binary);
   if (status.ok() && file->temp) status = file->temp->Flush();

@@ -20,8 +20,10 @@ class FileSteps {
  public:
   // Every argument must outlive the steps. Problems are counted in
   // `counts` and told to `observer`.
+  // Change lists share `spill_store` when it is not null.
   FileSteps(const RunSettings& settings, FileSystem* file_system,
-            RunObserver* observer, ProblemCounts* counts);
+            RunObserver* observer, ProblemCounts* counts,
+            SpillStore* spill_store = nullptr);
   FileSteps(const FileSteps&) = delete;
   FileSteps& operator=(const FileSteps&) = delete;
 

@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/scratch_file.h"
 #include "engine/status.h"
 
 namespace vs {
@@ -158,6 +159,11 @@ class FileSystem {
 
   // How many files and folders the process may hold open at once.
   virtual std::size_t OpenFilesLimit() = 0;
+
+  // A new scratch file outside the tree; by default in $TMPDIR or /tmp.
+  virtual Status CreateScratchFile(std::unique_ptr<ScratchFile>* file) {
+    return CreatePosixScratchFile(file);
+  }
 };
 
 // The process's one POSIX file system. Getting it changes nothing in the

@@ -1,5 +1,8 @@
 #include "engine/replace_engine.h"
 
+#include <cstdint>
+#include <new>
+
 #include "engine/commit_batch.h"
 #include "engine/file_steps.h"
 #include "engine/sync_pool.h"
@@ -36,13 +39,25 @@ void ReplaceEngine::ProcessFolder(const std::string& folder) {
   problems_ = ProblemCounts();
   progress_ = RunProgress();
   if (folder.empty() || stop_requested()) return;
+  try {
+    Run(folder);
+  } catch (const std::bad_alloc&) {
+    // Thrown wherever memory ran out, on the walk or on a thread that
+    // worked for it. Leaving Run has finished the files in place and
+    // dropped the ones waiting, as a stop does; what it held is freed.
+    RanOutOfMemory();
+  }
+}
+
+void ReplaceEngine::Run(const std::string& folder) {
   // The base folder may be a link to a folder; no link below it is
   // followed.
   std::unique_ptr<Folder> base;
   Status opened = file_system_->OpenFolder(folder, /*follow_link=*/true, &base);
   if (!opened.ok()) return ListingFailed(folder, opened);
 
-  FileSteps steps(settings_, file_system_, observer_, &problems_);
+  FileSteps steps(settings_, file_system_, observer_, &problems_,
+                  UseBudget());
   // Listing alone is too little work to hand to other threads: waking
   // them would cost more than it saves.
   const bool scan_text = steps.scan_settings().scan_text;
@@ -54,6 +69,29 @@ void ReplaceEngine::ProcessFolder(const std::string& folder) {
   const Walk walk{&steps, &scan_ahead, &batch};
   WalkFolder(walk, scan_ahead.Start(std::move(base)));
   batch.Commit();
+}
+
+SpillStore* ReplaceEngine::UseBudget() {
+  const std::size_t budget = settings_.change_memory_budget;
+  if (budget == 0 && !spill_store_) return nullptr;
+  if (!spill_store_) {
+    spill_store_ = std::make_unique<SpillStore>(file_system_, budget);
+  } else {
+    // Lists of earlier runs stay where they are; none is held any more
+    // without a budget.
+    spill_store_->set_budget(budget == 0 ? SIZE_MAX : budget);
+  }
+  change_log_.set_spill_store(budget == 0 ? nullptr : spill_store_.get());
+  return budget == 0 ? nullptr : spill_store_.get();
+}
+
+void ReplaceEngine::RanOutOfMemory() {
+  problems_.out_of_memory = true;
+  try {
+    observer_->OnProblem(Problem{Problem::Kind::kOutOfMemory, "", ""});
+  } catch (const std::bad_alloc&) {
+    // Still short: the count tells the front end all the same.
+  }
 }
 
 bool ReplaceEngine::WalkFolder(const Walk& walk,

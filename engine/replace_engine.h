@@ -19,6 +19,7 @@
 #include "engine/run_observer.h"
 #include "engine/run_settings.h"
 #include "engine/scan_ahead.h"
+#include "engine/spill_store.h"
 
 namespace vs {
 
@@ -46,6 +47,10 @@ class ReplaceEngine {
   // observer when it changed or a change of it failed. An empty folder
   // text is refused: nothing is walked. Returns when the walk is over or
   // stopped.
+  // Running out of memory (std::bad_alloc, on any thread of the run)
+  // stops the run as RequestStop does, with every file all old or all
+  // new and no temporary file left; it is told as a kOutOfMemory
+  // problem, and nothing is thrown.
   void ProcessFolder(const std::string& folder);
 
   // Replaces the find text in the lines of the file `path`. Appends a
@@ -82,6 +87,11 @@ class ReplaceEngine {
     CommitBatch* batch;
   };
 
+  // The run proper; throws std::bad_alloc when memory runs out.
+  void Run(const std::string& folder);
+  void RanOutOfMemory();
+  // The spill store of a run with a change memory budget, else null.
+  SpillStore* UseBudget();
   // Each returns false when the walk was stopped before its end.
   bool WalkFolder(const Walk& walk, ScanAhead::ListedFolder& listed);
   bool WalkSubfolder(const Walk& walk, ScanAhead::ListedFolder& parent,
@@ -93,6 +103,8 @@ class ReplaceEngine {
   RunObserver* const observer_;
   FileSystem* const file_system_;
   RunSettings settings_;
+  // Made by the first run with a budget; outlives the lists in the log.
+  std::unique_ptr<SpillStore> spill_store_;
   ChangeLog change_log_;
   ProblemCounts problems_;
   RunProgress progress_;

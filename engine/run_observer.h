@@ -19,13 +19,18 @@ struct Problem {
   enum class Kind {
     kUnlistedFolder,  // a folder could not be opened or listed to its end
     kUnreadableFile,  // a file's text could not be read
+    // Memory ran out: the run stopped there, as a stop request stops it.
+    // The files told were changed; no other file was. `path` is empty.
+    kOutOfMemory,
   };
   Kind kind;
   std::string path;
   std::string reason;  // in the system's words
 
-  // "cannot list PATH: REASON" or "cannot read PATH: REASON".
+  // "cannot list PATH: REASON", "cannot read PATH: REASON", or for
+  // out of memory "out of memory: the run stopped".
   std::string Describe() const {
+    if (kind == Kind::kOutOfMemory) return "out of memory: the run stopped";
     return (kind == Kind::kUnlistedFolder ? "cannot list " : "cannot read ") +
            path + ": " + reason;
   }
@@ -36,8 +41,10 @@ struct ProblemCounts {
   int unlisted_folders = 0;  // a listing failed, at its start or later
   int unreadable_files = 0;  // a file's text could not be read
   int failure_entries = 0;   // "Failed to change ..." entries recorded
+  bool out_of_memory = false;  // the run stopped for want of memory
   bool any() const {
-    return unlisted_folders + unreadable_files + failure_entries > 0;
+    return out_of_memory ||
+           unlisted_folders + unreadable_files + failure_entries > 0;
   }
 };
 

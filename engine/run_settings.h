@@ -1,6 +1,7 @@
 // What one run is asked to do: a plain value, handed to the engine.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <thread>
 
@@ -36,6 +37,10 @@ struct RunSettings {
   // What a run does is the same with any number; with none the walk does
   // all the looking itself.
   unsigned scan_threads = DefaultScanThreads();
+  // Bytes of change entries the engine keeps in memory; beyond them
+  // entries go to a scratch file (in $TMPDIR) and are read back when the
+  // change log is read. 0: no limit, all in memory.
+  std::size_t change_memory_budget = 0;
 };
 
 }  // namespace vs

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <system_error>
 
 #include "engine/file_names.h"
 #include "engine/string_sink.h"
@@ -54,6 +55,7 @@ Status ScanOpenFile(const ScanSettings& settings, ReadableFile* file,
   }
   // The rewrite also tells a binary file.
   auto text = std::make_unique<NewText>();
+  text->lines = ChangeList(settings.spill_store);
   StringSink sink;
   status = rewriter.Rewrite(file, &sink, &text->lines, &binary);
   if (!status.ok()) {
@@ -95,8 +97,15 @@ ScanAhead::ScanAhead(const ScanSettings& settings, unsigned threads)
           kMaxOpenAhead,
           settings.file_system->OpenFilesLimit() / kShareOfDescriptors)) {
   threads_.reserve(threads);
-  for (unsigned i = 0; i < threads; ++i)
-    threads_.emplace_back(&ScanAhead::Work, this);
+  for (unsigned i = 0; i < threads; ++i) {
+    // Short of memory for a thread's stack, the run goes on with the
+    // helpers it has; the walk does whatever they do not.
+    try {
+      threads_.emplace_back(&ScanAhead::Work, this);
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
 }
 
 ScanAhead::~ScanAhead() {
@@ -194,7 +203,8 @@ std::unique_ptr<ScanAhead::ListedFolder> ScanAhead::ListSubfolder(
 }
 
 std::size_t ScanAhead::NewTextSize(const Job& job) {
-  return job.scan.new_text ? job.scan.new_text->bytes.size() : 0;
+  const NewText* text = job.scan.new_text.get();
+  return text ? text->bytes.size() + text->lines.memory_used() : 0;
 }
 
 std::optional<ScanResult> ScanAhead::TakeScan(ListedFolder& folder,

@@ -26,6 +26,7 @@
 #include "engine/matcher.h"
 #include "engine/mutex.h"
 #include "engine/path_filter.h"
+#include "engine/spill_store.h"
 #include "engine/thread_annotations.h"
 
 namespace vs {
@@ -56,6 +57,7 @@ struct ScanSettings {
   // Null: every path is taken, and no relative path is ever built.
   const PathFilter* filter;
   bool skip_version_control;  // see RunSettings::include_vcs
+  SpillStore* spill_store;  // for change lists; null for none
 };
 
 // Scans the file `name` in `folder`; `buffer` is scratch space. With

@@ -1,5 +1,7 @@
 #include "engine/sync_pool.h"
 
+#include <system_error>
+
 namespace vs {
 
 Status MakeDurable(WritableFile* file) {
@@ -28,12 +30,24 @@ std::future<Status> SyncPool::Start(std::function<Status()> work) {
     task();
     return result;
   }
+  bool run_here = false;
   {
     MutexLock lock(&mutex_);
-    tasks_.push_back(std::move(task));
     // Another thread only when every one is busy.
-    if (idle_ == 0 && threads_.size() < max_threads_)
-      threads_.emplace_back(&SyncPool::Work, this);
+    if (idle_ == 0 && threads_.size() < max_threads_) {
+      // Short of memory for a thread's stack, the threads there are do
+      // the work; with none, it is done here.
+      try {
+        threads_.emplace_back(&SyncPool::Work, this);
+      } catch (const std::system_error&) {
+        run_here = threads_.empty();
+      }
+    }
+    if (!run_here) tasks_.push_back(std::move(task));
+  }
+  if (run_here) {
+    task();
+    return result;
   }
   queued_.Signal();
   return result;

@@ -50,8 +50,15 @@ struct Started {
 
 // Starts the binary with `args` after its name, in the folder `cwd` if
 // given, with at most `max_open_files` descriptors if that is not 0.
+// With `limits`, the run gets at most that much address space, and the
+// budget for change entries in memory it names.
+struct MemoryLimits {
+  rlim_t address_space = 0;  // 0: no limit
+  std::string entries_budget;  // bytes; "": the program's own
+};
 Started StartProgram(const Args& args, const std::string& cwd = "",
-                     rlim_t max_open_files = 0) {
+                     rlim_t max_open_files = 0,
+                     const MemoryLimits& limits = {}) {
   std::vector<std::string> storage = {VS_CLI_PATH};
   storage.insert(storage.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -73,6 +80,14 @@ Started StartProgram(const Args& args, const std::string& cwd = "",
       struct rlimit limit = {max_open_files, max_open_files};
       if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(126);
     }
+    if (limits.address_space) {
+      struct rlimit limit = {limits.address_space, limits.address_space};
+      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+    }
+    if (!limits.entries_budget.empty() &&
+        setenv("VELLUMSHAPER_CHANGE_MEMORY_BUDGET",
+               limits.entries_budget.c_str(), 1) != 0)
+      _exit(126);
     execv(argv[0], argv.data());
     _exit(127);
   }
@@ -451,6 +466,72 @@ TEST_F(CliTest, ASignalStopsTheRunWithEveryFileWholeAndListed) {
     EXPECT_LT(changed, kFiles);  // it stopped
     EXPECT_EQ(listing, outcome.out);
     EXPECT_EQ(static_cast<std::size_t>(kFiles), tree.Snapshot().size());
+  }
+}
+
+// Change entries past the budget go to the scratch file and come back
+// for the listing: the same bytes as a run that kept them in memory,
+// over several files of a few entries and one with many.
+TEST_F(CliTest, SpilledEntriesListTheSameAsEntriesInMemory) {
+  for (int f = 0; f < 5; ++f) {
+    std::string text;
+    for (int i = 0; i < 2000; ++i)
+      text += "line " + std::to_string(i) + (i % 3 ? " foo\n" : "\n");
+    tree_.Write("f" + std::to_string(f) + ".txt", text);
+  }
+  std::string big;  // larger than a new text worked out in memory
+  for (int i = 0; i < 120000; ++i)
+    big += "foo " + std::to_string(i) + std::string(i % 50, 'x') + "\n";
+  tree_.Write("m/big.txt", big);
+  const Outcome in_memory = Run({"-n", "-f", "foo", "-r", "bar", tree_.path()});
+  ASSERT_EQ(in_memory.status, 0) << in_memory.err;
+  ASSERT_GT(in_memory.out.size(), std::size_t{4} << 20);
+  const Outcome spilled =
+      Finish(StartProgram({"-f", "foo", "-r", "bar", tree_.path()}, "", 0,
+                          {0, "4096"}));
+  EXPECT_EQ(spilled.status, 0) << spilled.err;
+  EXPECT_EQ(spilled.err, "");
+  EXPECT_TRUE(spilled.out == in_memory.out);  // megabytes: not printed
+  EXPECT_EQ(tree_.Snapshot().at("m/big.txt").find("foo"), std::string::npos);
+}
+
+// Out of memory for real, under an address-space limit, with a budget
+// too large to spill: exit status 1 and a message, no abort, every file
+// old or new and listed exactly when new, no temporary file left.
+TEST_F(CliTest, OutOfMemoryStopsTheRunAndSaysSo) {
+#ifdef VS_SANITIZED
+  GTEST_SKIP() << "sanitizers reserve more address space than the limit";
+#endif
+  for (char c = 'a'; c <= 'e'; ++c)
+    tree_.Write(std::string(1, c) + ".txt", "foo\n");
+  std::string line = "foo " + std::string(1000, 'x') + "\n";
+  std::string big;
+  big.reserve(line.size() * 60000);
+  for (int i = 0; i < 60000; ++i) big += line;
+  tree_.Write("m.txt", big);
+  big.clear();
+  big.shrink_to_fit();
+  const Outcome run =
+      Finish(StartProgram({"-f", "foo", "-r", "bar", tree_.path()}, "", 0,
+                          {rlim_t{128} << 20, "1099511627776"}));
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_NE(run.err.find("vellumshaper-cli: out of memory: the run stopped"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.err.find("terminate"), std::string::npos) << run.err;
+  const Tree after = tree_.Snapshot();
+  EXPECT_EQ(after.size(), 6u);  // no temporary file
+  for (const auto& [name, content] : after) {
+    if (name == "m.txt") {
+      EXPECT_EQ(content.compare(0, 4, "foo "), 0);
+      EXPECT_EQ(run.out.find(tree_.Path(name) + "\n"), std::string::npos);
+      continue;
+    }
+    EXPECT_TRUE(content == "foo\n" || content == "bar\n") << name;
+    EXPECT_EQ(content == "bar\n",
+              run.out.find(tree_.Path(name) + "\n\tLine 1: bar\n") !=
+                  std::string::npos)
+        << name;
   }
 }
 

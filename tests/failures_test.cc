@@ -7,6 +7,7 @@
 #include <functional>
 #include <new>
 
+#include "engine/scan_ahead.h"
 #include "tests/fault_file_system.h"
 #include "tests/temp_folder.h"
 #include "tests/test_engine.h"
@@ -368,9 +369,11 @@ TEST(RacesTest, AFileWrittenWhileItIsRewrittenIsLeftAlone) {
 namespace vs::test {
 namespace {
 
-// Running out of memory abandons the run wherever it is. What was done
-// stays done; nothing is left half done and no temporary file remains.
-TEST(OutOfMemoryTest, AnAbandonedRunLeavesNoTemporaryFiles) {
+// Running out of memory stops the run wherever it is, as a stop request
+// does. What was done stays done and is in the log; nothing is left half
+// done, no temporary file remains, and the run tells of it, throwing
+// nothing.
+TEST(OutOfMemoryTest, AThrowingObserverStopsTheRun) {
   class ThrowingEngine : public TestEngine {
    public:
     void OnFileChanged(const std::string&, const ChangeList&) override {
@@ -384,25 +387,78 @@ TEST(OutOfMemoryTest, AnAbandonedRunLeavesNoTemporaryFiles) {
   engine.settings.find = "old";
   engine.settings.replace = "new";
   engine.settings.change_names = 0;
-  EXPECT_THROW(engine.ProcessFolder(tree.path()), std::bad_alloc);
+  EXPECT_NO_THROW(engine.ProcessFolder(tree.path()));
   EXPECT_EQ(tree.Snapshot(), (Snapshot{{"a.txt", "new"}, {"b.txt", "old"}}));
+  EXPECT_EQ(engine.log().Entries(tree.Path("a.txt")),
+            ChangeList{"Line 1: new"});
+  EXPECT_TRUE(engine.problems().out_of_memory);
+  EXPECT_TRUE(engine.problems().any());
+  EXPECT_EQ(engine.reports,
+            std::vector<std::string>{"out of memory: the run stopped"});
 }
 
-TEST(OutOfMemoryTest, AScanThreadsFailureReachesTheWalk) {
-  for (unsigned threads : {0u, 1u, 3u}) {
-    SCOPED_TRACE(threads);
-    TempFolder tree;
-    for (char c = 'a'; c <= 'h'; ++c) tree.Write(std::string(1, c), "old");
-    FaultFileSystem fs;
-    fs.OnRead("/e", [](std::uint64_t) { throw std::bad_alloc(); });
-    TestEngine engine(&fs);
-    engine.settings.find = "old";
-    engine.settings.replace = "new";
-    engine.settings.scan_threads = threads;
-    EXPECT_THROW(engine.ProcessFolder(tree.path()), std::bad_alloc);
-    for (const auto& [name, content] : tree.Snapshot())
-      EXPECT_TRUE(content == "old" || content == "new") << name;
-    EXPECT_EQ(tree.Snapshot().size(), 8u);
+TEST(OutOfMemoryTest, EveryFileIsOldOrNewAndLoggedSo) {
+  // Files a to h hold "old" once; big.txt is too large to be worked out
+  // in memory, so it streams into its temporary file as it is read.
+  const std::string big_line = std::string(1000, 'x') + " old\n";
+  std::string big;
+  while (big.size() <= kMaxNewTextSource) big += big_line;
+  std::string big_new = big;
+  for (std::size_t at = 0; (at = big_new.find(" old\n", at)) !=
+                           std::string::npos;)
+    big_new.replace(++at, 3, "new");
+
+  struct Case {
+    const char* name;
+    std::function<void(FaultFileSystem&)> fault;
+  } cases[] = {
+      {"reading ahead",
+       [](FaultFileSystem& fs) {
+         fs.OnRead("/e", [](std::uint64_t) { throw std::bad_alloc(); });
+       }},
+      {"streaming a rewrite",
+       [](FaultFileSystem& fs) {
+         fs.OnRead("/big.txt", [](std::uint64_t read) {
+           if (read > 3) throw std::bad_alloc();
+         });
+       }},
+      {"creating a temporary file on the sync pool",
+       [](FaultFileSystem& fs) {
+         fs.Before(Op::kCreateExclusive, "/d",
+                   [] { throw std::bad_alloc(); });
+       }},
+      {"putting a file in place",
+       [](FaultFileSystem& fs) {
+         fs.Before(Op::kReplaceWith, "/c", [] { throw std::bad_alloc(); });
+       }},
+  };
+  for (const Case& c : cases) {
+    for (unsigned threads : {0u, 1u, 3u}) {
+      SCOPED_TRACE(std::string(c.name) + ", threads " +
+                   std::to_string(threads));
+      TempFolder tree;
+      for (char f = 'a'; f <= 'h'; ++f) tree.Write(std::string(1, f), "old");
+      tree.Write("big.txt", big);
+      FaultFileSystem fs;
+      c.fault(fs);
+      TestEngine engine(&fs);
+      engine.settings.find = "old";
+      engine.settings.replace = "new";
+      engine.settings.change_names = false;
+      engine.settings.scan_threads = threads;
+      EXPECT_NO_THROW(engine.ProcessFolder(tree.path()));
+      EXPECT_TRUE(engine.problems().out_of_memory);
+      const Snapshot after = tree.Snapshot();
+      EXPECT_EQ(after.size(), 9u);  // no temporary file left
+      for (const auto& [name, content] : after) {
+        const bool old = content == (name == "big.txt" ? big : "old");
+        const bool now = content == (name == "big.txt" ? big_new : "new");
+        EXPECT_TRUE(old || now) << name;
+        // Changed exactly when its change is in the log.
+        EXPECT_EQ(now, !engine.log().Entries(tree.Path(name)).empty())
+            << name;
+      }
+    }
   }
 }
 

@@ -132,6 +132,10 @@ void CMainDlg::OnProblem(const Problem& problem) {
 void CMainDlg::TellOfProblems() {
   const ProblemCounts& problems = m_engine.problems();
   QStringList lines;
+  if (problems.out_of_memory)
+    lines << QStringLiteral(
+        "Out of memory: the run stopped. The files listed were changed; "
+        "no other file was.");
   if (problems.unlisted_folders > 0)
     lines << Count(problems.unlisted_folders, "folder", "folders") +
                  QStringLiteral(" could not be read.");

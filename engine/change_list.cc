@@ -1,0 +1,178 @@
+#include "engine/change_list.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "engine/spill_store.h"
+
+namespace vs {
+namespace {
+
+// A growing list spills no fewer bytes than this, so that its stretches
+// of the file stay few; a finished list spills whatever it holds.
+constexpr std::size_t kMinSpill = 64 * 1024;
+// Bytes of a stretch read back at a time.
+constexpr std::size_t kReadChunk = 64 * 1024;
+// The most bytes a length takes, seven bits a byte.
+constexpr std::size_t kMaxLengthBytes = 10;
+
+}  // namespace
+
+ChangeList::ChangeList(std::initializer_list<std::string_view> entries) {
+  for (std::string_view entry : entries) push_back(entry);
+}
+
+ChangeList::ChangeList(const ChangeList& other)
+    : bytes_(other.bytes_),
+      spilled_(other.spilled_),
+      count_(other.count_),
+      store_(other.store_) {
+  // What was spilled is never rewritten, so both lists may read it.
+  if (store_) Hold();
+}
+
+ChangeList::ChangeList(ChangeList&& other) noexcept
+    : bytes_(std::move(other.bytes_)),
+      spilled_(std::move(other.spilled_)),
+      count_(std::exchange(other.count_, 0)),
+      store_(other.store_),
+      held_(std::exchange(other.held_, 0)) {
+  other.bytes_.clear();
+  other.spilled_.clear();
+}
+
+ChangeList& ChangeList::operator=(const ChangeList& other) {
+  if (this != &other) *this = ChangeList(other);
+  return *this;
+}
+
+ChangeList& ChangeList::operator=(ChangeList&& other) noexcept {
+  if (this == &other) return *this;
+  if (store_) store_->Hold(-static_cast<std::ptrdiff_t>(held_));
+  bytes_ = std::move(other.bytes_);
+  spilled_ = std::move(other.spilled_);
+  count_ = std::exchange(other.count_, 0);
+  store_ = other.store_;
+  held_ = std::exchange(other.held_, 0);
+  other.bytes_.clear();
+  other.spilled_.clear();
+  return *this;
+}
+
+ChangeList::~ChangeList() {
+  if (store_) store_->Hold(-static_cast<std::ptrdiff_t>(held_));
+}
+
+void ChangeList::clear() {
+  bytes_ = std::string();
+  spilled_.clear();
+  spilled_.shrink_to_fit();
+  count_ = 0;
+  if (store_) Hold();
+}
+
+ChangeList::const_iterator ChangeList::begin() const {
+  return const_iterator(this, 0);
+}
+
+ChangeList::const_iterator ChangeList::end() const {
+  return const_iterator(this, count_);
+}
+
+std::string ChangeList::operator[](std::size_t index) const {
+  const_iterator it = begin();
+  for (std::size_t i = 0; i < index; ++i) ++it;
+  return *it;
+}
+
+bool operator==(const ChangeList& a, const ChangeList& b) {
+  if (a.count_ != b.count_) return false;
+  if (a.spilled_.empty() && b.spilled_.empty()) return a.bytes_ == b.bytes_;
+  auto ai = a.begin(), bi = b.begin();
+  for (; ai != a.end(); ++ai, ++bi)
+    if (*ai != *bi) return false;
+  return true;
+}
+
+void ChangeList::Settle(SpillStore* store) {
+  if (!store) return;
+  if (!store_) {
+    store_ = store;
+    Hold();
+  }
+  if (store_->OverBudget()) Spill();
+}
+
+void ChangeList::BeforeGrowth() {
+  // Growing about doubles the buffer, while the old one is still held.
+  if (bytes_.size() >= kMinSpill && store_->OverBudget(bytes_.capacity()))
+    Spill();
+}
+
+void ChangeList::Hold() {
+  const std::size_t now = bytes_.capacity();
+  store_->Hold(static_cast<std::ptrdiff_t>(now) -
+               static_cast<std::ptrdiff_t>(held_));
+  held_ = now;
+}
+
+void ChangeList::Spill() {
+  if (bytes_.empty()) return;
+  std::uint64_t offset = 0;
+  if (!store_->Write(bytes_, &offset)) return;  // kept in memory
+  spilled_.push_back(Extent{offset, bytes_.size()});
+  bytes_ = std::string();
+  Hold();
+}
+
+void ChangeList::const_iterator::Load() {
+  if (index_ >= list_->count_) return;
+  if (extent_ < list_->spilled_.size()) return LoadSpilled();
+  const std::string& bytes = list_->bytes_;
+  std::size_t length = 0;
+  for (int shift = 0;; shift += 7) {
+    const unsigned char byte = static_cast<unsigned char>(bytes[position_++]);
+    length |= static_cast<std::size_t>(byte & 0x7F) << shift;
+    if (byte < 0x80) break;
+  }
+  entry_.assign(bytes.data() + position_, length);
+  position_ += length;
+}
+
+void ChangeList::const_iterator::LoadSpilled() {
+  const Extent& extent = list_->spilled_[extent_];
+  const std::size_t most = static_cast<std::size_t>(
+      std::min<std::uint64_t>(kMaxLengthBytes, extent.length - position_));
+  const char* at = Spilled(position_, most);
+  std::size_t length = 0;
+  std::size_t used = 0;
+  for (int shift = 0;; shift += 7) {
+    const unsigned char byte = static_cast<unsigned char>(at[used++]);
+    length |= static_cast<std::size_t>(byte & 0x7F) << shift;
+    if (byte < 0x80) break;
+  }
+  position_ += used;
+  entry_.assign(Spilled(position_, length), length);
+  position_ += length;
+  if (position_ == extent.length) {  // on to the next stretch, or memory
+    ++extent_;
+    position_ = 0;
+    chunk_.clear();
+    chunk_start_ = 0;
+  }
+}
+
+const char* ChangeList::const_iterator::Spilled(std::uint64_t at,
+                                                std::size_t length) {
+  if (at < chunk_start_ || at + length > chunk_start_ + chunk_.size()) {
+    const Extent& extent = list_->spilled_[extent_];
+    const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(
+        std::max(kReadChunk, length), extent.length - at));
+    chunk_.resize(size);
+    list_->store_->Read(extent.offset + at, chunk_.data(), size);
+    chunk_start_ = at;
+  }
+  return chunk_.data() + (at - chunk_start_);
+}
+
+}  // namespace vs

@@ -1,0 +1,163 @@
+// The change entries of one file in the order they were made: its line
+// entries in line order, then at most one name entry. May be empty.
+//
+// Used like a std::vector<std::string> that can only grow at its end.
+// Entries are stored back to back in one buffer (a length, then the
+// bytes). Given a SpillStore, a list tells it what it holds and, while
+// the store is over its budget, moves its bytes to the store's file;
+// iterating reads them back. Without one it is all in memory. A list
+// given a store, and every copy of it, must not outlive the store.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vs {
+
+class SpillStore;
+
+class ChangeList {
+ public:
+  class const_iterator;
+  using iterator = const_iterator;
+  using value_type = std::string;
+  using size_type = std::size_t;
+
+  ChangeList() = default;
+  ChangeList(std::initializer_list<std::string_view> entries);
+  explicit ChangeList(SpillStore* store) : store_(store) {}
+  ChangeList(const ChangeList& other);
+  ChangeList(ChangeList&& other) noexcept;
+  ChangeList& operator=(const ChangeList& other);
+  ChangeList& operator=(ChangeList&& other) noexcept;
+  ~ChangeList();
+
+  void push_back(std::string_view entry) {
+    // With a store, the bytes may spill before the buffer grows, so that
+    // the old and the new buffer are never both held over the budget.
+    if (store_ && bytes_.capacity() - bytes_.size() < entry.size() + 10)
+      BeforeGrowth();
+    AppendLength(entry.size());
+    bytes_.append(entry.data(), entry.size());
+    ++count_;
+    if (store_ && bytes_.capacity() != held_) Hold();
+  }
+  // Appends [first, last); `at` must be end().
+  template <class Iterator>
+  const_iterator insert(const const_iterator& at, Iterator first,
+                        Iterator last);
+  void clear();
+
+  std::size_t size() const { return count_; }
+  // Entry `index` (< size()), and the last entry (of a list not empty):
+  // each found by reading from the start.
+  std::string operator[](std::size_t index) const;
+  std::string back() const { return (*this)[count_ - 1]; }
+  bool empty() const { return count_ == 0; }
+  const_iterator begin() const;
+  const_iterator end() const;
+  // The entries still in memory, encoded (for benchmarks to keep alive).
+  const char* data() const { return bytes_.data(); }
+
+  // Shares `store` (if the list has none yet) and, while the store is
+  // over its budget, moves every entry held in memory to its file. For
+  // a list that is complete.
+  void Settle(SpillStore* store);
+  // Bytes held in memory.
+  std::size_t memory_used() const { return bytes_.capacity(); }
+
+  friend bool operator==(const ChangeList& a, const ChangeList& b);
+  friend bool operator!=(const ChangeList& a, const ChangeList& b) {
+    return !(a == b);
+  }
+
+ private:
+  // A stretch of the store's file, holding whole entries.
+  struct Extent {
+    std::uint64_t offset;
+    std::uint64_t length;
+  };
+
+  void AppendLength(std::size_t length) {
+    // Seven bits a byte, low first; the high bit says more follow.
+    while (length >= 0x80) {
+      bytes_.push_back(static_cast<char>((length & 0x7F) | 0x80));
+      length >>= 7;
+    }
+    bytes_.push_back(static_cast<char>(length));
+  }
+  // Spills the bytes held when there are enough of them and the store is
+  // over its budget, or would be once the buffer grows.
+  void BeforeGrowth();
+  // Tells the store of a change of the memory held.
+  void Hold();
+  // Moves the bytes held to the store's file; keeps them when it cannot.
+  void Spill();
+
+  std::string bytes_;           // entries after the spilled ones
+  std::vector<Extent> spilled_;  // the first entries, in order
+  std::size_t count_ = 0;
+  SpillStore* store_ = nullptr;
+  std::size_t held_ = 0;  // bytes the store was told of
+};
+
+// Reads entries in turn; the entry in hand is kept in the iterator, so a
+// reference to it holds until the iterator moves or goes.
+class ChangeList::const_iterator {
+ public:
+  using iterator_category = std::input_iterator_tag;
+  using value_type = std::string;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const std::string*;
+  using reference = const std::string&;
+
+  const_iterator() = default;
+  const std::string& operator*() const { return entry_; }
+  const std::string* operator->() const { return &entry_; }
+  const_iterator& operator++() {
+    ++index_;
+    Load();
+    return *this;
+  }
+  void operator++(int) { ++*this; }
+  bool operator==(const const_iterator& other) const {
+    return index_ == other.index_;
+  }
+  bool operator!=(const const_iterator& other) const {
+    return index_ != other.index_;
+  }
+
+ private:
+  friend class ChangeList;
+  const_iterator(const ChangeList* list, std::size_t index)
+      : list_(list), index_(index) {
+    Load();
+  }
+  // Reads entry index_ into entry_, unless past the end.
+  void Load();
+  void LoadSpilled();
+  // Makes [at, at + length) of the extent in hand readable in chunk_.
+  const char* Spilled(std::uint64_t at, std::size_t length);
+
+  const ChangeList* list_ = nullptr;
+  std::size_t index_ = 0;
+  std::string entry_;
+  std::size_t extent_ = 0;       // in spilled_; past them: in bytes_
+  std::uint64_t position_ = 0;   // of the next entry, in its extent or bytes_
+  std::string chunk_;            // of the extent in hand, read back
+  std::uint64_t chunk_start_ = 0;
+};
+
+template <class Iterator>
+ChangeList::const_iterator ChangeList::insert(const const_iterator&,
+                                              Iterator first, Iterator last) {
+  for (; first != last; ++first) push_back(*first);
+  return end();
+}
+
+}  // namespace vs
