@@ -17,7 +17,9 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -131,8 +133,28 @@ struct Outcome {
   int status = -1;
 };
 
+// A copy of the command line that the user nobody may run: the build's
+// own may sit below a folder only its owner can enter (a checkout in a
+// private scratch folder, say).
+class CliForNobody {
+ public:
+  CliForNobody() {
+    chmod(folder_.path().c_str(), 0755);
+    std::filesystem::copy_file(VS_CLI_PATH, path_);
+    chmod(path_.c_str(), 0755);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  TempFolder folder_;
+  const std::string path_ = folder_.Path("vellumshaper-cli");
+};
+
 // Runs the command line on `folder`, as the user nobody if `as_nobody`.
 Outcome RunCli(const std::string& folder, bool as_nobody) {
+  std::optional<CliForNobody> copy;
+  if (as_nobody) copy.emplace();
+  const std::string cli = as_nobody ? copy->path() : VS_CLI_PATH;
   std::FILE* out = std::tmpfile();
   pid_t pid = fork();
   if (pid == 0) {
@@ -143,7 +165,7 @@ Outcome RunCli(const std::string& folder, bool as_nobody) {
           setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0)
         _exit(126);
     }
-    execl(VS_CLI_PATH, VS_CLI_PATH, "-f", "old", "-r", "new", "--no-names",
+    execl(cli.c_str(), cli.c_str(), "-f", "old", "-r", "new", "--no-names",
           folder.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
