@@ -44,6 +44,12 @@ Status CheckName(const std::string& name) {
   return Status::Ok();
 }
 
+// Both names of a rename, the first failure first.
+Status CheckNames(const std::string& from, const std::string& to) {
+  Status status = CheckName(from);
+  return status.ok() ? CheckName(to) : status;
+}
+
 [[noreturn]] void Fail(const std::string& what, const std::string& path) {
   throw std::runtime_error("MemoryFileSystem: " + what + ": " + path);
 }
@@ -510,8 +516,7 @@ Status MemoryFileSystem::ReplaceWith(const Folder& folder,
                                      const std::string& from,
                                      const std::string& to) {
   MutexLock lock(&mutex_);
-  Status status = CheckName(from);
-  if (status.ok()) status = CheckName(to);
+  Status status = CheckNames(from, to);
   if (!status.ok()) return status;
   Node* parent = MemoryFolder::NodeOf(folder);
   NodePtr source = Find(*parent, from);
@@ -534,8 +539,7 @@ Status MemoryFileSystem::RenameNoReplace(const Folder& folder,
                                          const std::string& from,
                                          const std::string& to) {
   MutexLock lock(&mutex_);
-  Status status = CheckName(from);
-  if (status.ok()) status = CheckName(to);
+  Status status = CheckNames(from, to);
   if (!status.ok()) return status;
   Node* parent = MemoryFolder::NodeOf(folder);
   NodePtr source = Find(*parent, from);
