@@ -28,6 +28,7 @@ const char kUsage[] =
     "      --include=GLOB   work only on the files GLOB matches, or that lie\n"
     "                       below a folder it matches (repeatable)\n"
     "      --include-vcs    walk version control's own folders too\n"
+    "      --gitignore      leave alone the files and folders git ignores\n"
     "  -h, --help           print this help and exit\n"
     "  -V, --version        print the version and exit\n"
     "\n"
@@ -36,6 +37,15 @@ const char kUsage[] =
     "at any depth ('*.min.js'), one with a '/' matches from BASE_DIR\n"
     "('docs/**/*.md', '/build'); a trailing '/' matches folders only; '**'\n"
     "matches any number of folders. Exclude wins over include.\n"
+    "\n"
+    "With --gitignore, a file git ignores is neither rewritten nor renamed\n"
+    "and an ignored folder is not entered. The rules are git's: the\n"
+    ".gitignore files (those above BASE_DIR too), .git/info/exclude and the\n"
+    "global excludes file (core.excludesFile, by default\n"
+    "$XDG_CONFIG_HOME/git/ignore), matched from the top of the repository.\n"
+    "A file git tracks is never ignored, and a repository nested below\n"
+    "BASE_DIR follows its own rules. Outside a git repository no rules\n"
+    "apply.\n"
     "\n"
     "Version control's own folders (.git, .hg, .svn, .bzr, _darcs, CVS) are\n"
     "never entered, a file named .git is never touched, and no file is\n"
@@ -72,6 +82,7 @@ enum LongOnlyOption {
   kExclude,
   kInclude,
   kIncludeVcs,
+  kGitignore,
 };
 
 const option kOptions[] = {
@@ -85,6 +96,7 @@ const option kOptions[] = {
     {"exclude", required_argument, nullptr, kExclude},
     {"include", required_argument, nullptr, kInclude},
     {"include-vcs", no_argument, nullptr, kIncludeVcs},
+    {"gitignore", no_argument, nullptr, kGitignore},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -201,6 +213,9 @@ bool ApplyOption(int c, const char* argument, ParseResult* result) {
     }
     case kIncludeVcs:
       options.include_vcs = true;
+      return true;
+    case kGitignore:
+      options.gitignore = true;
       return true;
     case 'h':
       result->action = ParseResult::Action::kHelp;

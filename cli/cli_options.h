@@ -29,6 +29,8 @@ struct CliOptions {
   // --exclude and --include, every glob checked.
   PathFilter filter;
   bool include_vcs = false;
+  // Leave alone what git ignores in the repository of base_dir.
+  bool gitignore = false;
   std::string base_dir;  // never empty after a successful parse
 };
 

@@ -5,7 +5,9 @@
 #include <new>
 #include <string>
 #include <system_error>
+#include <vector>
 
+#include "cli/git_ignore_rules.h"
 #include "cli/output.h"
 #include "cli/stop_on_signals.h"
 #include "engine/replace_engine.h"
@@ -137,6 +139,16 @@ void TellOutputFailure(const Output& out, bool run_stopped, Output* err) {
   err->Flush();
 }
 
+// Tells on `err` what the ignore rules could not work out (the paths
+// were left alone); true when there was any.
+bool TellIgnoreProblems(const GitIgnoreRules& rules, Output* err) {
+  const std::vector<std::string> problems = rules.problems();
+  for (const std::string& problem : problems)
+    err->Words(kProgramName).Words(": ").Text(problem).Words("\n");
+  err->Flush();
+  return !problems.empty();
+}
+
 // The message may quote an argument, a path perhaps: on a terminal it is
 // escaped as names are.
 int PrintUsageError(const std::string& message, std::ostream& err_stream,
@@ -169,9 +181,22 @@ int StatusOfSignal(int signal_number) { return 128 + signal_number; }
 int RunCli(const CliOptions& options, std::ostream& out_stream,
            std::ostream& err_stream, const OutputKinds& kinds,
            bool process_ends_after) {
-  const RunSettings settings = SettingsOf(options);
+  RunSettings settings = SettingsOf(options);
   Output out(out_stream, kinds.out_is_terminal, settings.code_page);
   Output err(err_stream, kinds.err_is_terminal, settings.code_page);
+  std::shared_ptr<GitIgnoreRules> git_ignore;
+  if (options.gitignore) {
+    // A repository that cannot be read: no run, as nothing could tell
+    // which files it ignores.
+    std::string error;
+    git_ignore = GitIgnoreRules::ForTree(options.base_dir, &error);
+    if (!git_ignore) {
+      err.Words(kProgramName).Words(": ").Text(error).Words("\n");
+      err.Flush();
+      return kExitFailure;
+    }
+    settings.ignore_rules = git_ignore;
+  }
   auto observer = std::make_unique<CliObserver>(&out, &err);
   auto engine =
       std::make_unique<ReplaceEngine>(observer.get(), RealFileSystem());
@@ -194,6 +219,8 @@ int RunCli(const CliOptions& options, std::ostream& out_stream,
       err.Flush();
       status = kExitFailure;
     }
+    if (git_ignore && TellIgnoreProblems(*git_ignore, &err))
+      status = kExitFailure;
     if (out.failed()) {
       TellOutputFailure(out, observer->stopped_for_output(), &err);
       status = kExitFailure;

@@ -31,6 +31,7 @@ FileSteps::FileSteps(const RunSettings& settings, FileSystem* file_system,
                      settings.change_text && !NothingToReplace(),
                      settings.sub_folders,
                      settings.filter.empty() ? nullptr : &settings.filter,
+                     settings.ignore_rules.get(),
                      !settings.include_vcs,
                      spill_store} {}
 

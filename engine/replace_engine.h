@@ -41,10 +41,11 @@ class ReplaceEngine {
   const RunSettings& settings() const { return settings_; }
 
   // One run over `folder`: every file in it (and in its subfolders when
-  // sub_folders is on) that the settings' filter takes, version control's
-  // own left out unless include_vcs is on, goes through the text step and
-  // the name step, is recorded in the change log, and is told to the
-  // observer when it changed or a change of it failed. An empty folder
+  // sub_folders is on) that the settings' filter takes and their ignore
+  // rules do not ignore, version control's own left out unless
+  // include_vcs is on, goes through the text step and the name step, is
+  // recorded in the change log, and is told to the observer when it
+  // changed or a change of it failed. An empty folder
   // text is refused: nothing is walked. Returns when the walk is over or
   // stopped.
   // Running out of memory (std::bad_alloc, on any thread of the run)

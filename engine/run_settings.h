@@ -2,10 +2,12 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "engine/code_page.h"
+#include "engine/ignore_rules.h"
 #include "engine/path_filter.h"
 
 namespace vs {
@@ -29,6 +31,9 @@ struct RunSettings {
   CodePage code_page = CodePage::FromLocale();
   // Which paths below the base folder the run works on; empty: all.
   PathFilter filter;
+  // Null: no rules beyond the filter. Asked after the filter, of the
+  // paths the filter takes; shared, as the rules may be costly to build.
+  std::shared_ptr<IgnoreRules> ignore_rules;
   // Off: version control's own folders (.git, .hg, .svn, .bzr, _darcs,
   // CVS) are never entered, a ".git" file is never touched, and no file
   // is renamed to one of those names: rewriting a repository's own files

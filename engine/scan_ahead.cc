@@ -152,10 +152,20 @@ bool ScanAhead::LeftAlone(const ListedFolder& folder,
   if (settings_.skip_version_control &&
       IsVersionControlEntry(entry.name, is_folder))
     return true;
-  // Without a filter (most runs) no path is built.
-  if (!settings_.filter) return false;
-  const PathFilter& filter = *settings_.filter;
+  // Without a filter or rules (most runs) no path is built.
+  if (!settings_.filter && !settings_.ignore_rules) return false;
   const std::string path = RelativePath(folder.relative, entry.name);
+  // The globs first: they are cheap, and what they leave out the rules
+  // need not be asked about.
+  if (settings_.filter && FilterLeavesOut(folder, path, is_folder))
+    return true;
+  return settings_.ignore_rules &&
+         settings_.ignore_rules->Ignores(path, is_folder);
+}
+
+bool ScanAhead::FilterLeavesOut(const ListedFolder& folder,
+                                const std::string& path, bool is_folder) const {
+  const PathFilter& filter = *settings_.filter;
   // An excluded folder is never opened; every other one is walked, as
   // files below it may be included.
   if (is_folder) return filter.Excludes(path, true);
@@ -193,8 +203,9 @@ std::unique_ptr<ScanAhead::ListedFolder> ScanAhead::ListSubfolder(
   sub->opened = settings_.file_system->OpenSubfolder(
       *folder.folder, folder.entries[index].name, &opened);
   sub->folder = std::move(opened);
-  if (settings_.filter) {
+  if (settings_.filter || settings_.ignore_rules)
     sub->relative = RelativePath(folder.relative, folder.entries[index].name);
+  if (settings_.filter) {
     sub->included =
         folder.included || settings_.filter->Includes(sub->relative, true);
   }

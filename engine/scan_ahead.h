@@ -23,6 +23,7 @@
 #include "engine/change_log.h"
 #include "engine/code_page.h"
 #include "engine/file_system.h"
+#include "engine/ignore_rules.h"
 #include "engine/matcher.h"
 #include "engine/mutex.h"
 #include "engine/path_filter.h"
@@ -54,8 +55,9 @@ struct ScanSettings {
   const CodePage* code_page;
   bool scan_text;    // regular files get a first look at their text
   bool sub_folders;  // subfolders are walked, so listed ahead
-  // Null: every path is taken, and no relative path is ever built.
+  // Both null: every path is taken, and no relative path is ever built.
   const PathFilter* filter;
+  IgnoreRules* ignore_rules;
   bool skip_version_control;  // see RunSettings::include_vcs
   SpillStore* spill_store;  // for change lists; null for none
 };
@@ -92,8 +94,9 @@ class ScanAhead {
     // What is looked at ahead, one job for each entry.
     std::vector<Job> jobs;
     std::size_t settled = 0;  // jobs before this hold no work left
-    // Set with a filter only: the path from the base folder ("" for the
-    // base), and whether an include glob takes every file below.
+    // Set with a filter or ignore rules only: the path from the base
+    // folder ("" for the base), and whether an include glob takes every
+    // file below.
     std::string relative;
     bool included = false;
   };
@@ -148,6 +151,9 @@ class ScanAhead {
   // Whether the walk leaves `entry` of `folder` alone: never entered,
   // read, rewritten or renamed.
   bool LeftAlone(const ListedFolder& folder, const FolderEntry& entry) const;
+  // Whether the globs leave out `path`, an entry of `folder`.
+  bool FilterLeavesOut(const ListedFolder& folder, const std::string& path,
+                       bool is_folder) const;
   static std::size_t NewTextSize(const Job& job);
   // Returns once `job` is done. Meanwhile the walk takes on jobs ahead
   // itself; with none left to take, it sleeps until the helpers are some
