@@ -124,7 +124,10 @@ bool GitIgnoreRules::OpenRepository(const std::string& real_folder, bool search,
   const unsigned flags = search ? 0 : GIT_REPOSITORY_OPEN_NO_SEARCH;
   const int opened =
       git_repository_open_ext(&repo, real_folder.c_str(), flags, nullptr);
-  if (opened == GIT_ENOTFOUND) return true;
+  // A folder below whose ".git" opens no repository (a malformed .git
+  // file, say) is an ordinary folder, as for git; the repository that
+  // holds the base folder must open, as git would refuse to work there.
+  if (opened == GIT_ENOTFOUND || (opened < 0 && !search)) return true;
   if (opened < 0) {
     *error = LastGitError();
     return false;

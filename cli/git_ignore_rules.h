@@ -62,7 +62,8 @@ class GitIgnoreRules final : public IgnoreRules {
   // Opens the repository that holds `real_folder`, looking in the
   // folders above when `search`, and reads what the rules need of it into
   // `*repository` and `*top` (its working tree, links resolved). False,
-  // with `*error`, when it cannot be read; `*found` false for none.
+  // with `*error`, when it cannot be read; `*found` false for none, and,
+  // without `search`, for a ".git" that opens no repository.
   static bool OpenRepository(const std::string& real_folder, bool search,
                              Repository* repository, std::string* top,
                              bool* found, std::string* error);

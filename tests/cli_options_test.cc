@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -102,15 +106,18 @@ TEST(ParseCommandLineTest, DefaultsMatchAPlainRun) {
   EXPECT_FALSE(options.code_page.has_value());
   EXPECT_TRUE(options.filter.empty());
   EXPECT_FALSE(options.include_vcs);
+  EXPECT_FALSE(options.gitignore);
 }
 
 TEST(ParseCommandLineTest, GlobsAddUpToOneFilter) {
   ParseResult result =
       Parse({"--exclude", "*.min.js", "dir", "--include=*.js", "--exclude",
-             "build/", "--include", "docs/**/*.md", "--include-vcs"});
+             "build/", "--include", "docs/**/*.md", "--include-vcs",
+             "--gitignore"});
   ASSERT_EQ(Action::kRun, result.action) << result.error;
   const CliOptions& options = result.options;
   EXPECT_TRUE(options.include_vcs);
+  EXPECT_TRUE(options.gitignore);
   EXPECT_EQ("dir", options.base_dir);
   EXPECT_TRUE(options.filter.TakesFile("a.js"));
   EXPECT_TRUE(options.filter.TakesFile("docs/x/a.md"));
@@ -192,6 +199,34 @@ TEST(ParseCommandLineTest, ParsesAfreshAfterStoppingMidCluster) {
   ASSERT_EQ(Action::kRun, result.action) << result.error;
   EXPECT_FALSE(result.options.dry_run);
   EXPECT_EQ("other", result.options.base_dir);
+}
+
+// The long options named at the start of the lines of `text` that
+// `line_start` matches.
+std::set<std::string> OptionsNamed(const std::string& text,
+                                   const std::regex& line_start) {
+  std::set<std::string> names;
+  std::istringstream lines(text);
+  const std::regex option("--[a-z][a-z-]*");
+  for (std::string line; std::getline(lines, line);) {
+    if (!std::regex_search(line, line_start)) continue;
+    std::smatch found;
+    if (std::regex_search(line, found, option)) names.insert(found.str());
+  }
+  return names;
+}
+
+// The help's option list and the README's table of options name the
+// same options.
+TEST(ParseCommandLineTest, HelpAndReadmeNameTheSameOptions) {
+  std::ifstream readme(VS_SOURCE_DIR "/README.md");
+  ASSERT_TRUE(readme) << "cannot read README.md";
+  std::stringstream text;
+  text << readme.rdbuf();
+  const std::set<std::string> in_help =
+      OptionsNamed(kUsage, std::regex("^  +-"));
+  EXPECT_EQ(in_help, OptionsNamed(text.str(), std::regex("^\\| `-")));
+  EXPECT_EQ(1u, in_help.count("--gitignore"));
 }
 
 }  // namespace
