@@ -1,6 +1,7 @@
 #include "cli/ignore_patterns.h"
 
 #include <fnmatch.h>
+#include <locale.h>
 
 #include <algorithm>
 #include <cstring>
@@ -30,6 +31,25 @@ bool EndsWith(const char* name, std::size_t length, const std::string& end) {
   return length >= end.size() &&
          std::memcmp(name + length - end.size(), end.data(), end.size()) == 0;
 }
+
+// Git matches names as bytes: '?' is one byte, and letters fold only
+// from A to Z. fnmatch does so in the C locale; in a UTF-8 one it would
+// match characters instead (and spend most of its time converting to
+// them). Holds the C locale for this thread while it lives.
+class CLocaleHere {
+ public:
+  CLocaleHere() : previous_(uselocale(CLocale())) {}
+  ~CLocaleHere() { uselocale(previous_); }
+  CLocaleHere(const CLocaleHere&) = delete;
+  CLocaleHere& operator=(const CLocaleHere&) = delete;
+
+ private:
+  static locale_t CLocale() {
+    static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", nullptr);
+    return c_locale;
+  }
+  const locale_t previous_;
+};
 
 }  // namespace
 
@@ -130,6 +150,7 @@ IgnorePatterns::Verdict IgnorePatterns::Match(const std::string& path,
   // NUL of its own, where fnmatch wants it.
   std::string split;
   std::vector<const char*> names;
+  const CLocaleHere c_locale;
   for (auto it = patterns_.rbegin(); it != patterns_.rend(); ++it) {
     const Pattern& pattern = *it;
     if (pattern.folders_only && !folder) continue;

@@ -10,8 +10,9 @@
 // folders only. A pattern with no other '/' matches the last name of a
 // path at any depth; one with a '/' matches the whole path from the ignore
 // file's folder, a leading '/' only saying so. '*', '?' and "[...]" match
-// within one name ('*' a leading '.' too); a "**" name matches any number
-// of folders ("**/x", "a/**/b"), and a trailing "/**" everything below.
+// within one name ('*' a leading '.' too), byte by byte whatever the
+// locale, as git matches; a "**" name matches any number of folders
+// ("**/x", "a/**/b"), and a trailing "/**" everything below.
 //
 // A value; its const calls may run on many threads.
 #pragma once

@@ -56,7 +56,8 @@ bool HasGit() { return Shell("git --version"); }
 class GitIgnoreTest : public ::testing::Test {
  protected:
   std::string Env() const {
-    return "GIT_CONFIG_NOSYSTEM=1 HOME='" + home.path() +
+    // A UTF-8 locale, where a name's bytes are not its characters.
+    return "LC_ALL=C.UTF-8 GIT_CONFIG_NOSYSTEM=1 HOME='" + home.path() +
            "' XDG_CONFIG_HOME='" + home.Path("xdg") + "' ";
   }
   // Runs git with `args` in the folder `folder` of the tree.
@@ -127,7 +128,8 @@ TEST_F(GitIgnoreTest, WorksOnExactlyWhatGitDoesNotIgnore) {
              "!cache/wanted.txt\n"
              "out\n"
              "vendor/\n"
-             "!vendor/keep.txt\n");
+             "!vendor/keep.txt\n"
+             "/?.md\n");
   tree.Write("sub/.gitignore",
              "# old\n*.txt\r\n!/sub-keep.txt\n!important.log\n"
              "/deep/skip/\n");
@@ -172,7 +174,9 @@ TEST_F(GitIgnoreTest, WorksOnExactlyWhatGitDoesNotIgnore) {
                            "nested/n.md",
                            "nested/n.bak",
                            "nested/secret.txt",
-                           "nested/in/m.md"})
+                           "nested/in/m.md",
+                           "\xC3\xA9.md",
+                           "e.md"})
     tree.Write(file, "old\n");
   tree.Write("nested/.gitignore", "# old\n*.md\n");
   Git("init -q", "nested");
@@ -190,12 +194,12 @@ TEST_F(GitIgnoreTest, WorksOnExactlyWhatGitDoesNotIgnore) {
        {"a.log", "build/x.o", "sub/build/y.o", "cache/a.txt", "z.bak",
         "secret.md", "sub/other.txt", "sub/deep/skip/e.md", "vendor/lib.c",
         "vendor/keep.txt", "nested/n.md", "nested/n.bak", "#hash.txt",
-        "trailing.txt", "out", "x/out/f.txt"})
+        "trailing.txt", "out", "x/out/f.txt", "e.md"})
     EXPECT_EQ(1u, ignored.count(path)) << path;
   for (const char* path :
        {"keep.log", "sub/important.log", "x/anchored.txt", "x/docs/c.tmp",
         "cache/wanted.txt", "sub/sub-keep.txt", "sub/deep/d.txt", "tracked.log",
-        "build/tracked.c", "nested/a.log", "nested/secret.txt"})
+        "build/tracked.c", "nested/a.log", "nested/secret.txt", "\xC3\xA9.md"})
     EXPECT_EQ(0u, ignored.count(path)) << path;
 
   const Paths all = AllFiles();
