@@ -28,6 +28,11 @@ const char kUsage[] =
     "      --include=GLOB   work only on the files GLOB matches, or that lie\n"
     "                       below a folder it matches (repeatable)\n"
     "      --include-vcs    walk version control's own folders too\n"
+    "      --json           write JSON Lines instead of the listing: a record\n"
+    "                       for each listed file, then a summary\n"
+    "      --diff           write a unified diff instead of the listing, which\n"
+    "                       git apply applies (with --dry-run: to an\n"
+    "                       untouched copy of the tree)\n"
     "  -h, --help           print this help and exit\n"
     "  -V, --version        print the version and exit\n"
     "\n"
@@ -72,6 +77,8 @@ enum LongOnlyOption {
   kExclude,
   kInclude,
   kIncludeVcs,
+  kJson,
+  kDiff,
 };
 
 const option kOptions[] = {
@@ -85,6 +92,8 @@ const option kOptions[] = {
     {"exclude", required_argument, nullptr, kExclude},
     {"include", required_argument, nullptr, kInclude},
     {"include-vcs", no_argument, nullptr, kIncludeVcs},
+    {"json", no_argument, nullptr, kJson},
+    {"diff", no_argument, nullptr, kDiff},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -202,6 +211,17 @@ bool ApplyOption(int c, const char* argument, ParseResult* result) {
     case kIncludeVcs:
       options.include_vcs = true;
       return true;
+    case kJson:
+    case kDiff: {
+      const OutputFormat format =
+          c == kJson ? OutputFormat::kJson : OutputFormat::kDiff;
+      if (options.format == OutputFormat::kListing || options.format == format) {
+        options.format = format;
+        return true;
+      }
+      *result = UsageError("--json and --diff cannot be given together");
+      return false;
+    }
     case 'h':
       result->action = ParseResult::Action::kHelp;
       return false;

@@ -16,6 +16,10 @@ inline constexpr char kProgramVersion[] = "1.0.0.1";
 // The help text, ending with a newline.
 extern const char kUsage[];
 
+// What standard output gets: the listing, JSON Lines (--json) or a
+// unified diff (--diff).
+enum class OutputFormat { kListing, kJson, kDiff };
+
 // The settings of one run, as the command line gives them.
 struct CliOptions {
   std::string find;  // empty: the run changes nothing
@@ -29,6 +33,7 @@ struct CliOptions {
   // --exclude and --include, every glob checked.
   PathFilter filter;
   bool include_vcs = false;
+  OutputFormat format = OutputFormat::kListing;
   std::string base_dir;  // never empty after a successful parse
 };
 

@@ -1,5 +1,6 @@
 #include "cli/cli_run.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -7,6 +8,7 @@
 #include <system_error>
 
 #include "cli/output.h"
+#include "cli/run_report.h"
 #include "cli/stop_on_signals.h"
 #include "engine/replace_engine.h"
 
@@ -19,12 +21,14 @@ const ReplaceEngine* engine_left_to_the_exit = nullptr;
 
 namespace {
 
-// Prints problems as the walk meets them; the changed files are listed
-// from the change log once the walk is over. The listing failing during
-// the walk stops the run: nobody would learn what it changes from then on.
+// Prints problems as the walk meets them, and hands them and the files
+// the walk finishes to the report; the rest of the report is written
+// from the change log once the walk is over. Output failing during the
+// walk stops the run: nobody would learn what it changes from then on.
 class CliObserver final : public RunObserver {
  public:
-  CliObserver(Output* out, Output* err) : out_(*out), err_(*err) {}
+  CliObserver(RunReport* report, Output* out, Output* err)
+      : report_(*report), out_(*out), err_(*err) {}
 
   void set_engine(ReplaceEngine* engine) { engine_ = engine; }
   // Whether the run was stopped because its listing could not be written.
@@ -35,8 +39,7 @@ class CliObserver final : public RunObserver {
     // for the listing.
     if (problem.kind == Problem::Kind::kOutOfMemory) return;
     if (!out_.failed()) {
-      if (problem.kind == Problem::Kind::kUnlistedFolder)
-        out_.Words("Error get the next file\n");
+      report_.Problem(problem);
       // Out before the message, so that the two read in order where both
       // go to one place; and what fails is found here, with its reason,
       // not in the flush the message's stream would do of this one.
@@ -46,14 +49,30 @@ class CliObserver final : public RunObserver {
     err_.Flush();
   }
 
+  void OnLineTexts(const std::string&, ChangeList line_texts) override {
+    line_texts_ = std::move(line_texts);
+  }
+
+  void OnFileChanged(const std::string& path,
+                     const ChangeList& changes) override {
+    if (!out_.failed()) {
+      report_.File(path, changes, line_texts_);
+      if (!out_.Good()) StopForOutput();
+    }
+    line_texts_.clear();
+  }
+
  private:
   void StopForOutput() {
     stopped_for_output_ = true;
     if (engine_) engine_->RequestStop();
   }
 
+  RunReport& report_;
   Output& out_;
   Output& err_;
+  // The file's, from OnLineTexts until OnFileChanged.
+  ChangeList line_texts_;
   ReplaceEngine* engine_ = nullptr;
   bool stopped_for_output_ = false;
 };
@@ -90,21 +109,6 @@ RunSettings SettingsOf(const CliOptions& options) {
   return settings;
 }
 
-// Every file with entries, which are the files that changed or failed
-// to change, in byte order of the paths: the log's own order. Gives up at
-// the first write that fails: the rest could not go anywhere.
-void PrintFiles(const ChangeLog& log, Output* out) {
-  for (const auto& [path, entries] : log) {
-    if (entries.empty()) continue;
-    out->Text(path).Words("\n");
-    for (const std::string& entry : entries) {
-      out->Words("\t").Text(entry).Words("\n");
-    }
-    if (!out->Good()) return;
-  }
-  out->Flush();
-}
-
 constexpr char kOutOfMemoryMessage[] =
     "out of memory: the run stopped; files listed were changed, "
     "no other file was";
@@ -112,11 +116,13 @@ constexpr char kOutOfMemoryInListing[] =
     "out of memory while listing: the run is over, but the listing "
     "above is incomplete";
 
-// Prints the listing; false, with the reason in `error`, when it stopped
+// Ends the report; false, with the reason in `error`, when it stopped
 // part-way: memory ran out, or spilled entries could not be read back.
-bool ListAll(const ChangeLog& log, Output* out, std::string* error) {
+bool ListAll(const ChangeLog& log, const RunEnd& end, RunReport* report,
+             Output* out, std::string* error) {
   try {
-    PrintFiles(log, out);
+    report->End(log, end);
+    out->Flush();
     return true;
   } catch (const std::bad_alloc&) {
     *error = kOutOfMemoryInListing;
@@ -169,10 +175,13 @@ int StatusOfSignal(int signal_number) { return 128 + signal_number; }
 int RunCli(const CliOptions& options, std::ostream& out_stream,
            std::ostream& err_stream, const OutputKinds& kinds,
            bool process_ends_after) {
-  const RunSettings settings = SettingsOf(options);
+  RunSettings settings = SettingsOf(options);
   Output out(out_stream, kinds.out_is_terminal, settings.code_page);
   Output err(err_stream, kinds.err_is_terminal, settings.code_page);
-  auto observer = std::make_unique<CliObserver>(&out, &err);
+  const std::unique_ptr<RunReport> report =
+      MakeRunReport(options.format, options.base_dir, &out);
+  settings.keep_line_texts = report->NeedsLineTexts();
+  auto observer = std::make_unique<CliObserver>(report.get(), &out, &err);
   auto engine =
       std::make_unique<ReplaceEngine>(observer.get(), RealFileSystem());
   observer->set_engine(engine.get());
@@ -180,10 +189,20 @@ int RunCli(const CliOptions& options, std::ostream& out_stream,
   int status;
   {
     StopOnSignals stop_on_signals(engine.get());
+    const auto start = std::chrono::steady_clock::now();
     engine->ProcessFolder(engine->settings().base_dir);
+    RunEnd end;
+    end.progress = engine->progress();
+    end.problems = engine->problems();
+    end.dry_run = settings.dry_run;
+    end.stopped = stop_on_signals.caught() != 0 || end.problems.out_of_memory;
+    end.seconds = std::chrono::duration<double>(
+                      std::chrono::steady_clock::now() - start)
+                      .count();
     std::string listing_error;
     const bool listed =
-        out.failed() || ListAll(engine->change_log(), &out, &listing_error);
+        out.failed() ||
+        ListAll(engine->change_log(), end, report.get(), &out, &listing_error);
     status = engine->problems().any() ? kExitFailure : kExitSuccess;
     if (engine->problems().out_of_memory) {
       err.Words(kProgramName).Words(": ").Words(kOutOfMemoryMessage);
