@@ -79,6 +79,35 @@ Outcome RunProgram(const Args& args, const std::string& cwd,
   return Finish(StartProgram(args, cwd, max_open_files));
 }
 
+Outcome RunCommand(const Args& argv, const std::string& cwd,
+                   const std::string& input) {
+  std::vector<std::string> storage(argv);
+  std::vector<char*> pointers;
+  for (std::string& arg : storage) pointers.push_back(arg.data());
+  pointers.push_back(nullptr);
+  std::FILE* in = std::tmpfile();
+  Started started;
+  started.out = std::tmpfile();
+  started.err = std::tmpfile();
+  if (!in || !started.out || !started.err)
+    throw std::runtime_error("tmpfile failed");
+  std::fwrite(input.data(), 1, input.size(), in);
+  std::fflush(in);
+  std::rewind(in);
+  started.pid = fork();
+  if (started.pid == 0) {
+    if (dup2(fileno(in), STDIN_FILENO) < 0 ||
+        dup2(fileno(started.out), STDOUT_FILENO) < 0 ||
+        dup2(fileno(started.err), STDERR_FILENO) < 0 ||
+        chdir(cwd.c_str()) != 0)
+      _exit(126);
+    execvp(pointers[0], pointers.data());
+    _exit(127);
+  }
+  std::fclose(in);
+  return Finish(started);
+}
+
 std::string Listing(const std::string& base, const Args& lines) {
   std::string text;
   for (const std::string& line : lines) {

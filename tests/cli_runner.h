@@ -48,6 +48,12 @@ Outcome Finish(const Started& started);
 Outcome RunProgram(const Args& args, const std::string& cwd = "",
                    rlim_t max_open_files = 0);
 
+// Runs `argv` (found on the PATH) in the folder `cwd` with `input` on
+// its standard input: for the tools a test checks output with (git,
+// python3).
+Outcome RunCommand(const Args& argv, const std::string& cwd,
+                   const std::string& input = "");
+
 // The expected listing: a line starting with a TAB is an entry, any other
 // line a path relative to `base`.
 std::string Listing(const std::string& base, const Args& lines);
