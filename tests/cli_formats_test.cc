@@ -47,18 +47,18 @@ TEST(CliDiffTest, ADryRunsDiffAppliedByGitMakesWhatTheRunMakes) {
         {"only.txt", "foo"},
         {"lone-cr.txt", "foo\rfoo\n"},
         {"same.txt", "nothing\n"}},
-       "foo", "bar", 0},
+       "foo", "bar", 0, ""},
       {"text deleted",
        {{"only.txt", "foo"},
         {"line.txt", "a\nfoo\nb\n"},
         {"end.txt", "a\nfoo"},
         {"crlf.txt", "foo\r\n"}},
-       "foo", "", 0},
+       "foo", "", 0, ""},
       {"a replace text holding line ends, in names too",
        {{"m.txt", "foo\nx\nfoo\n"},
         {"last.txt", "a\nfoo"},
         {"foo.txt", "1\n2\n3\n4\n5\n6\n7\n8\nfoo\n"}},
-       "foo", "1\n2\r\n", 0},
+       "foo", "1\n2\r\n", 0, ""},
       {"renames of every kind of name",
        {{"foo", "foo\n"},
         {"a foo b.txt", "x\n"},
@@ -71,7 +71,7 @@ TEST(CliDiffTest, ADryRunsDiffAppliedByGitMakesWhatTheRunMakes) {
         {"foo dir/foo.txt", "foo\n"},  // folders keep their names
         {"bin-foo", std::string("\0foo", 4)},
         {"\x01" "foo\n", "foo\n"}},
-       "foo", "bar", 0},
+       "foo", "bar", 0, ""},
       {"a failed rename is a note, its text change a diff",
        {{"foo.txt", "foo\n"}, {"bar.txt", "x\n"}}, "foo", "bar", 1,
        "# foo.txt: Failed to change File Name to: bar.txt (File exists)\n"},
@@ -98,8 +98,9 @@ TEST(CliDiffTest, ADryRunsDiffAppliedByGitMakesWhatTheRunMakes) {
     const Outcome real = RunProgram(real_args);
     EXPECT_EQ(c.status, real.status) << real.err;
     EXPECT_EQ(dry.out, real.out);
-    if (!c.note.empty())
+    if (!c.note.empty()) {
       EXPECT_NE(std::string::npos, dry.out.find(c.note)) << dry.out;
+    }
 
     ASSERT_EQ(0, RunCommand({"git", "init", "-q"}, copy.path()).status);
     const Outcome applied = RunCommand({"git", "apply"}, copy.path(), dry.out);
@@ -237,18 +238,6 @@ TEST(CliJsonTest, ReadsBackToTheListingWhateverTheNamesAndTextsHold) {
                 "renamed=2 failed=1 problems=1 bytes_read=" +
                 std::to_string(bytes) + "\n",
             read.out);
-}
-
-TEST(CliFormatsTest, JsonAndDiffExcludeEachOther) {
-  TempFolder tree;
-  tree.Write("foo.txt", "foo\n");
-  const Tree before = tree.Snapshot();
-  const Outcome run =
-      RunProgram({"--json", "--diff", "-f", "foo", "-r", "bar", tree.path()});
-  EXPECT_EQ(2, run.status);
-  EXPECT_EQ("", run.out);
-  EXPECT_NE(std::string::npos, run.err.find("--json and --diff")) << run.err;
-  EXPECT_EQ(before, tree.Snapshot());
 }
 
 }  // namespace
