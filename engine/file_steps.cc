@@ -264,8 +264,13 @@ void FileSteps::Rename(PendingFile* file) {
   if (!file->refusal.empty()) {
     status = Status::Error(Status::Code::kIOError, file->refusal);
   } else if (settings_.dry_run) {
-    if (file_system_->Exists(*file->folder, new_name))
+    if (NameTaken(*file->folder, new_name)) {
       status = Status::FromErrno(EEXIST);
+    } else {
+      const std::string folder = file->folder->path() + "/";
+      dry_run_names_[folder + file->name] = false;
+      dry_run_names_[folder + new_name] = true;
+    }
   } else {
     status = file_system_->RenameNoReplace(*file->folder, file->name,
                                            new_name);
@@ -275,6 +280,14 @@ void FileSteps::Rename(PendingFile* file) {
   } else {
     AddFailure(file, NameFailureEntry(new_name, status.reason()));
   }
+}
+
+bool FileSteps::NameTaken(const Folder& folder, const std::string& name) {
+  if (!dry_run_names_.empty()) {
+    auto renamed = dry_run_names_.find(folder.path() + "/" + name);
+    if (renamed != dry_run_names_.end()) return renamed->second;
+  }
+  return file_system_->Exists(folder, name);
 }
 
 void FileSteps::AddEntry(PendingFile* file, std::string entry) {

@@ -72,6 +72,12 @@ TEST(CliDiffTest, ADryRunsDiffAppliedByGitMakesWhatTheRunMakes) {
         {"bin-foo", std::string("\0foo", 4)},
         {"\x01" "foo\n", "foo\n"}},
        "foo", "bar", 0, ""},
+      // The dry run must see the names the run's renames take and free.
+      {"a name an earlier rename took",
+       {{"fo", "x\n"}, {"foo", "o\n"}}, "o", "", 1,
+       "# foo: Failed to change File Name to: f (File exists)\n"},
+      {"a name an earlier rename freed",
+       {{"ab", "x\n"}, {"abb", "y\n"}}, "ab", "a", 0, ""},
       {"a failed rename is a note, its text change a diff",
        {{"foo.txt", "foo\n"}, {"bar.txt", "x\n"}}, "foo", "bar", 1,
        "# foo.txt: Failed to change File Name to: bar.txt (File exists)\n"},
