@@ -31,7 +31,7 @@ class CliObserver final : public RunObserver {
       : report_(*report), out_(*out), err_(*err) {}
 
   void set_engine(ReplaceEngine* engine) { engine_ = engine; }
-  // Whether the run was stopped because its listing could not be written.
+  // Whether the run was stopped because its output could not be written.
   bool stopped_for_output() const { return stopped_for_output_; }
 
   void OnProblem(const Problem& problem) override {
@@ -133,7 +133,7 @@ bool ListAll(const ChangeLog& log, const RunEnd& end, RunReport* report,
   return false;
 }
 
-// Tells on `err` that the listing could not be written, and whether the
+// Tells on `err` that the output could not be written, and whether the
 // run stopped for it.
 void TellOutputFailure(const Output& out, bool run_stopped, Output* err) {
   err->Words(kProgramName).Words(": ").Text(out.Failure());
