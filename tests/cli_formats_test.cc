@@ -157,6 +157,32 @@ TEST(CliDiffTest, HunksAreTheOnesGitMakes) {
       << run.out;
 }
 
+// Kept lines past the budget go to the scratch file; the diff read back
+// from it is the one made in memory, a streamed file's and a worked out
+// one's alike.
+TEST(CliDiffTest, SpilledLinesGiveTheSameDiff) {
+  TempFolder tree;
+  for (int f = 0; f < 3; ++f) {
+    std::string text;
+    for (int i = 0; i < 2000; ++i)
+      text += "line " + std::to_string(i) + (i % 9 ? " foo\n" : "\n");
+    tree.Write("f" + std::to_string(f) + ".txt", text);
+  }
+  std::string big;  // larger than a new text worked out in memory
+  for (int i = 0; i < 120000; ++i)
+    big += (i % 7 ? "foo " : "") + std::to_string(i) +
+           std::string(i % 50, 'x') + "\n";
+  tree.Write("big.txt", big);
+  const Outcome in_memory =
+      RunProgram({"-n", "--diff", "-f", "foo", "-r", "bar", tree.path()});
+  ASSERT_EQ(0, in_memory.status) << in_memory.err;
+  ASSERT_GT(in_memory.out.size(), std::size_t{4} << 20);
+  const Outcome spilled = Finish(StartProgram(
+      {"--diff", "-f", "foo", "-r", "bar", tree.path()}, "", 0, {0, "4096"}));
+  EXPECT_EQ(0, spilled.status) << spilled.err;
+  EXPECT_TRUE(spilled.out == in_memory.out);  // megabytes: not printed
+}
+
 // Turns --json back into the listing's lines with python3, which also
 // checks that every line is one JSON object of a known type, that the
 // whole is UTF-8, and that the summary comes last.
