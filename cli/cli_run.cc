@@ -53,14 +53,26 @@ class CliObserver final : public RunObserver {
     line_texts_ = std::move(line_texts);
   }
 
+  // Entries or kept lines that cannot be read back from the scratch file
+  // leave the output incomplete: the run stops as for a failed write.
+  // (Out of memory goes on to the engine, which stops the run for it.)
   void OnFileChanged(const std::string& path,
                      const ChangeList& changes) override {
-    if (!out_.failed()) {
-      report_.File(path, changes, line_texts_);
+    if (!out_.failed() && report_error_.empty()) {
+      try {
+        report_.File(path, changes, line_texts_);
+      } catch (const std::system_error& e) {
+        report_error_ = e.what();
+        StopForOutput();
+      }
       if (!out_.Good()) StopForOutput();
     }
     line_texts_.clear();
   }
+
+  // Why the output is incomplete, if it is for something other than a
+  // failed write; "" when it is not.
+  const std::string& report_error() const { return report_error_; }
 
  private:
   void StopForOutput() {
@@ -73,6 +85,7 @@ class CliObserver final : public RunObserver {
   Output& err_;
   // The file's, from OnLineTexts until OnFileChanged.
   ChangeList line_texts_;
+  std::string report_error_;
   ReplaceEngine* engine_ = nullptr;
   bool stopped_for_output_ = false;
 };
@@ -199,10 +212,16 @@ int RunCli(const CliOptions& options, std::ostream& out_stream,
     end.seconds = std::chrono::duration<double>(
                       std::chrono::steady_clock::now() - start)
                       .count();
-    std::string listing_error;
-    const bool listed =
-        out.failed() ||
-        ListAll(engine->change_log(), end, report.get(), &out, &listing_error);
+    std::string listing_error = observer->report_error();
+    bool listed = false;
+    if (!listing_error.empty()) {
+      out.Flush();
+      listing_error += ": the output above is incomplete (the run stopped, "
+                       "the files it had begun finished)";
+    } else {
+      listed = out.failed() || ListAll(engine->change_log(), end,
+                                       report.get(), &out, &listing_error);
+    }
     status = engine->problems().any() ? kExitFailure : kExitSuccess;
     if (engine->problems().out_of_memory) {
       err.Words(kProgramName).Words(": ").Words(kOutOfMemoryMessage);

@@ -36,8 +36,8 @@ class LineWriter {
       start_.append(data, std::min(length, kStartKept - start_.size()));
     if (keeper_) new_line_.append(data, length);
   }
-  // The old text that the line in hand's text since the last call came
-  // from; needed only with a keeper.
+  // Old bytes of the line in hand, in order: what the text emitted since
+  // the last call was made from. Only a keeper needs them.
   void Consumed(const char* data, std::size_t length) {
     if (keeper_) old_line_.append(data, length);
   }
