@@ -11,7 +11,7 @@ const char kUsage[] =
     "Usage: vellumshaper-cli [OPTION]... BASE_DIR\n"
     "Replaces the find text in the files under BASE_DIR and in their names,\n"
     "then lists every file that changed, each change on a line below it\n"
-    "after a TAB.\n"
+    "after a TAB (or writes them as JSON or as a diff).\n"
     "\n"
     "Options:\n"
     "  -f, --find=TEXT      the text to find (default: empty, which changes\n"
@@ -29,6 +29,11 @@ const char kUsage[] =
     "                       below a folder it matches (repeatable)\n"
     "      --include-vcs    walk version control's own folders too\n"
     "      --gitignore      leave alone the files and folders git ignores\n"
+    "      --json           write JSON Lines instead of the listing: a record\n"
+    "                       for each listed file, then a summary\n"
+    "      --diff           write a unified diff instead of the listing, which\n"
+    "                       git apply applies (with --dry-run: to an\n"
+    "                       untouched copy of the tree)\n"
     "  -h, --help           print this help and exit\n"
     "  -V, --version        print the version and exit\n"
     "\n"
@@ -58,13 +63,24 @@ const char kUsage[] =
     "(\\n, \\t, \\033, and \\\\ for a backslash); into files and pipes they\n"
     "go out unchanged.\n"
     "\n"
+    "--json writes one JSON object a line: an \"error\" record for each\n"
+    "folder or file the walk could not read, as it meets it, a \"file\"\n"
+    "record for each listed file, then a \"summary\". Paths and texts that\n"
+    "are not UTF-8 are given as {\"bytes\": BASE64}, others as {\"text\": ...}.\n"
+    "README.md gives the schema.\n"
+    "\n"
+    "--diff writes each file's changes as a unified diff, renames with git's\n"
+    "headers, paths relative to BASE_DIR: 'git apply' applies a dry run's\n"
+    "diff to an untouched copy of the tree. Failures and folders that could\n"
+    "not be read are notes, lines starting with '# ', which git apply skips.\n"
+    "\n"
     "Memory stays under 256 MiB however many lines change: change entries\n"
     "beyond 64 MiB go to a nameless scratch file in $TMPDIR (or /tmp), gone\n"
     "when the program ends. Out of memory stops the run like Ctrl-C, lists\n"
     "what was done and exits 1.\n"
     "\n"
     "Exit status: 0 when nothing failed, 1 when a folder, a file or a change\n"
-    "failed, memory ran out or the listing could not be written, 2 for a bad\n"
+    "failed, memory ran out or the output could not be written, 2 for a bad\n"
     "command line, 130 or 143 when SIGINT or SIGTERM stopped the run. Output\n"
     "that cannot be written (a full disk, a closed pipe) never ends a run\n"
     "between two changes: met during the walk, it stops the run as SIGINT\n"
@@ -83,6 +99,8 @@ enum LongOnlyOption {
   kInclude,
   kIncludeVcs,
   kGitignore,
+  kJson,
+  kDiff,
 };
 
 const option kOptions[] = {
@@ -97,6 +115,8 @@ const option kOptions[] = {
     {"include", required_argument, nullptr, kInclude},
     {"include-vcs", no_argument, nullptr, kIncludeVcs},
     {"gitignore", no_argument, nullptr, kGitignore},
+    {"json", no_argument, nullptr, kJson},
+    {"diff", no_argument, nullptr, kDiff},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -217,6 +237,17 @@ bool ApplyOption(int c, const char* argument, ParseResult* result) {
     case kGitignore:
       options.gitignore = true;
       return true;
+    case kJson:
+    case kDiff: {
+      const OutputFormat format =
+          c == kJson ? OutputFormat::kJson : OutputFormat::kDiff;
+      if (options.format == OutputFormat::kListing || options.format == format) {
+        options.format = format;
+        return true;
+      }
+      *result = UsageError("--json and --diff cannot be given together");
+      return false;
+    }
     case 'h':
       result->action = ParseResult::Action::kHelp;
       return false;

@@ -16,6 +16,10 @@ inline constexpr char kProgramVersion[] = "1.0.0.1";
 // The help text, ending with a newline.
 extern const char kUsage[];
 
+// What standard output gets: the listing, JSON Lines (--json) or a
+// unified diff (--diff).
+enum class OutputFormat { kListing, kJson, kDiff };
+
 // The settings of one run, as the command line gives them.
 struct CliOptions {
   std::string find;  // empty: the run changes nothing
@@ -31,6 +35,7 @@ struct CliOptions {
   bool include_vcs = false;
   // Leave alone what git ignores in the repository of base_dir.
   bool gitignore = false;
+  OutputFormat format = OutputFormat::kListing;
   std::string base_dir;  // never empty after a successful parse
 };
 

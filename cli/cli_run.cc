@@ -1,5 +1,6 @@
 #include "cli/cli_run.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -9,6 +10,7 @@
 
 #include "cli/git_ignore_rules.h"
 #include "cli/output.h"
+#include "cli/run_report.h"
 #include "cli/stop_on_signals.h"
 #include "engine/replace_engine.h"
 
@@ -21,15 +23,17 @@ const ReplaceEngine* engine_left_to_the_exit = nullptr;
 
 namespace {
 
-// Prints problems as the walk meets them; the changed files are listed
-// from the change log once the walk is over. The listing failing during
-// the walk stops the run: nobody would learn what it changes from then on.
+// Prints problems as the walk meets them, and hands them and the files
+// the walk finishes to the report; the rest of the report is written
+// from the change log once the walk is over. Output failing during the
+// walk stops the run: nobody would learn what it changes from then on.
 class CliObserver final : public RunObserver {
  public:
-  CliObserver(Output* out, Output* err) : out_(*out), err_(*err) {}
+  CliObserver(RunReport* report, Output* out, Output* err)
+      : report_(*report), out_(*out), err_(*err) {}
 
   void set_engine(ReplaceEngine* engine) { engine_ = engine; }
-  // Whether the run was stopped because its listing could not be written.
+  // Whether the run was stopped because its output could not be written.
   bool stopped_for_output() const { return stopped_for_output_; }
 
   void OnProblem(const Problem& problem) override {
@@ -37,8 +41,7 @@ class CliObserver final : public RunObserver {
     // for the listing.
     if (problem.kind == Problem::Kind::kOutOfMemory) return;
     if (!out_.failed()) {
-      if (problem.kind == Problem::Kind::kUnlistedFolder)
-        out_.Words("Error get the next file\n");
+      report_.Problem(problem);
       // Out before the message, so that the two read in order where both
       // go to one place; and what fails is found here, with its reason,
       // not in the flush the message's stream would do of this one.
@@ -48,14 +51,43 @@ class CliObserver final : public RunObserver {
     err_.Flush();
   }
 
+  void OnLineTexts(const std::string&, ChangeList line_texts) override {
+    line_texts_ = std::move(line_texts);
+  }
+
+  // Entries or kept lines that cannot be read back from the scratch file
+  // leave the output incomplete: the run stops as for a failed write.
+  // (Out of memory goes on to the engine, which stops the run for it.)
+  void OnFileChanged(const std::string& path,
+                     const ChangeList& changes) override {
+    if (!out_.failed() && report_error_.empty()) {
+      try {
+        report_.File(path, changes, line_texts_);
+      } catch (const std::system_error& e) {
+        report_error_ = e.what();
+        StopForOutput();
+      }
+      if (!out_.Good()) StopForOutput();
+    }
+    line_texts_.clear();
+  }
+
+  // Why the output is incomplete, if it is for something other than a
+  // failed write; "" when it is not.
+  const std::string& report_error() const { return report_error_; }
+
  private:
   void StopForOutput() {
     stopped_for_output_ = true;
     if (engine_) engine_->RequestStop();
   }
 
+  RunReport& report_;
   Output& out_;
   Output& err_;
+  // The file's, from OnLineTexts until OnFileChanged.
+  ChangeList line_texts_;
+  std::string report_error_;
   ReplaceEngine* engine_ = nullptr;
   bool stopped_for_output_ = false;
 };
@@ -92,21 +124,6 @@ RunSettings SettingsOf(const CliOptions& options) {
   return settings;
 }
 
-// Every file with entries, which are the files that changed or failed
-// to change, in byte order of the paths: the log's own order. Gives up at
-// the first write that fails: the rest could not go anywhere.
-void PrintFiles(const ChangeLog& log, Output* out) {
-  for (const auto& [path, entries] : log) {
-    if (entries.empty()) continue;
-    out->Text(path).Words("\n");
-    for (const std::string& entry : entries) {
-      out->Words("\t").Text(entry).Words("\n");
-    }
-    if (!out->Good()) return;
-  }
-  out->Flush();
-}
-
 constexpr char kOutOfMemoryMessage[] =
     "out of memory: the run stopped; files listed were changed, "
     "no other file was";
@@ -114,11 +131,13 @@ constexpr char kOutOfMemoryInListing[] =
     "out of memory while listing: the run is over, but the listing "
     "above is incomplete";
 
-// Prints the listing; false, with the reason in `error`, when it stopped
+// Ends the report; false, with the reason in `error`, when it stopped
 // part-way: memory ran out, or spilled entries could not be read back.
-bool ListAll(const ChangeLog& log, Output* out, std::string* error) {
+bool ListAll(const ChangeLog& log, const RunEnd& end, RunReport* report,
+             Output* out, std::string* error) {
   try {
-    PrintFiles(log, out);
+    report->End(log, end);
+    out->Flush();
     return true;
   } catch (const std::bad_alloc&) {
     *error = kOutOfMemoryInListing;
@@ -129,7 +148,7 @@ bool ListAll(const ChangeLog& log, Output* out, std::string* error) {
   return false;
 }
 
-// Tells on `err` that the listing could not be written, and whether the
+// Tells on `err` that the output could not be written, and whether the
 // run stopped for it.
 void TellOutputFailure(const Output& out, bool run_stopped, Output* err) {
   err->Words(kProgramName).Words(": ").Text(out.Failure());
@@ -197,7 +216,10 @@ int RunCli(const CliOptions& options, std::ostream& out_stream,
     }
     settings.ignore_rules = git_ignore;
   }
-  auto observer = std::make_unique<CliObserver>(&out, &err);
+  const std::unique_ptr<RunReport> report =
+      MakeRunReport(options.format, options.base_dir, &out);
+  settings.keep_line_texts = report->NeedsLineTexts();
+  auto observer = std::make_unique<CliObserver>(report.get(), &out, &err);
   auto engine =
       std::make_unique<ReplaceEngine>(observer.get(), RealFileSystem());
   observer->set_engine(engine.get());
@@ -205,10 +227,26 @@ int RunCli(const CliOptions& options, std::ostream& out_stream,
   int status;
   {
     StopOnSignals stop_on_signals(engine.get());
+    const auto start = std::chrono::steady_clock::now();
     engine->ProcessFolder(engine->settings().base_dir);
-    std::string listing_error;
-    const bool listed =
-        out.failed() || ListAll(engine->change_log(), &out, &listing_error);
+    RunEnd end;
+    end.progress = engine->progress();
+    end.problems = engine->problems();
+    end.dry_run = settings.dry_run;
+    end.stopped = stop_on_signals.caught() != 0 || end.problems.out_of_memory;
+    end.seconds = std::chrono::duration<double>(
+                      std::chrono::steady_clock::now() - start)
+                      .count();
+    std::string listing_error = observer->report_error();
+    bool listed = false;
+    if (!listing_error.empty()) {
+      out.Flush();
+      listing_error += ": the output above is incomplete (the run stopped, "
+                       "the files it had begun finished)";
+    } else {
+      listed = out.failed() || ListAll(engine->change_log(), end,
+                                       report.get(), &out, &listing_error);
+    }
     status = engine->problems().any() ? kExitFailure : kExitSuccess;
     if (engine->problems().out_of_memory) {
       err.Words(kProgramName).Words(": ").Words(kOutOfMemoryMessage);

@@ -12,8 +12,8 @@ namespace vs {
 // Exit statuses of vellumshaper-cli.
 enum ExitStatus {
   kExitSuccess = 0,
-  // A folder, a file or a change failed, or the listing could not be
-  // written.
+  // A folder, a file or a change failed, or the output (listing, JSON or
+  // diff) could not be written.
   kExitFailure = 1,
   kExitUsage = 2,    // a bad command line; nothing was run
   // A run stopped by SIGINT or SIGTERM exits with 128 and the signal's
@@ -28,15 +28,17 @@ struct OutputKinds {
   bool err_is_terminal = false;
 };
 
-// Walks `options.base_dir`, then writes to `out` every file that changed or
-// failed to change, in byte order of the paths, each followed by its change
-// entries on lines of their own after a TAB. Problems met on the way go to
-// `err` as they happen. Returns the exit status.
+// Walks `options.base_dir` and writes to `out` what the run did in the
+// format `options.format` asks for (see RunReport): by default every file
+// that changed or failed to change, in byte order of the paths, each
+// followed by its change entries on lines of their own after a TAB.
+// Problems met on the way go to `err` as they happen. Returns the exit
+// status.
 //
 // SIGINT and SIGTERM stop the run: the files it has begun are finished,
 // what was done is listed, and the status tells the signal.
 //
-// A listing that cannot be written (a full disk, a closed pipe or a
+// Output that cannot be written (a full disk, a closed pipe or a
 // closed `out`) is a failure: found during the walk, it stops the run as
 // a signal would, the files begun being finished; either way it is told
 // on `err` and the status is kExitFailure.

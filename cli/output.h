@@ -22,6 +22,14 @@ class Output {
   Output& Text(const std::string& text);
   // The program's own words.
   Output& Words(const char* words);
+  // Bytes a format has made safe to show already (JSON, a quoted path):
+  // never escaped.
+  Output& Raw(std::string_view bytes) {
+    Put(bytes);
+    return *this;
+  }
+  bool is_terminal() const { return is_terminal_; }
+  const CodePage& code_page() const { return code_page_; }
 
   // Whether every write so far went through, flushed or not. After the
   // first failure nothing more is written, and its reason is kept: errno

@@ -35,13 +35,14 @@ void AppendEscaped(unsigned char byte, std::string* shown) {
 }  // namespace
 
 std::string EscapeForTerminal(std::string_view text,
-                              const CodePage& code_page) {
+                              const CodePage& code_page, bool keep_tabs) {
   std::string shown;
   shown.reserve(text.size());
   bool after_lead = false;  // the byte before led a double-byte character
   for (char c : text) {
     const auto byte = static_cast<unsigned char>(c);
-    if (IsControl(byte) || (byte == '\\' && !after_lead)) {
+    if ((IsControl(byte) && !(keep_tabs && byte == '\t')) ||
+        (byte == '\\' && !after_lead)) {
       AppendEscaped(byte, &shown);
       after_lead = false;
     } else {

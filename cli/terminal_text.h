@@ -18,8 +18,10 @@ namespace vs {
 // Every other byte is kept, so UTF-8 and the characters of a double-byte
 // `code_page` show as they are; there the byte after a lead byte belongs
 // to the lead byte's character (it may be 0x5C, a backslash on its own)
-// and is kept too, unless it is a control byte.
+// and is kept too, unless it is a control byte. With `keep_tabs`, a TAB
+// is kept as it is (for lines of a file's text, where TABs indent).
 std::string EscapeForTerminal(std::string_view text,
-                              const CodePage& code_page);
+                              const CodePage& code_page,
+                              bool keep_tabs = false);
 
 }  // namespace vs

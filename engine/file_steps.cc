@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "engine/change_entry.h"
 #include "engine/file_names.h"
 #include "engine/sync_pool.h"
 #include "engine/text_rewriter.h"
@@ -33,7 +34,8 @@ FileSteps::FileSteps(const RunSettings& settings, FileSystem* file_system,
                      settings.filter.empty() ? nullptr : &settings.filter,
                      settings.ignore_rules.get(),
                      !settings.include_vcs,
-                     spill_store} {}
+                     spill_store,
+                     settings.keep_line_texts} {}
 
 bool FileSteps::NothingToReplace() const {
   return Matcher::NeverMatches(settings_.find) ||
@@ -126,8 +128,10 @@ void FileSteps::StreamText(PendingFile* file, const ScanResult& first_look) {
   TextRewriter rewriter(matcher_, settings_.replace, settings_.code_page,
                         &read_buffer_);
   ChangeList lines(scan_settings_.spill_store);
+  ChangeList line_texts(scan_settings_.spill_store);
   bool binary = false;
-  status = rewriter.Rewrite(in.get(), file->temp.get(), &lines, &binary);
+  status = rewriter.Rewrite(in.get(), file->temp.get(), &lines, &binary,
+                            settings_.keep_line_texts ? &line_texts : nullptr);
   if (status.ok() && file->temp) status = file->temp->Flush();
   if (!status.ok()) return FailText(file, status);
   if (binary || lines.empty()) {  // the file changed since the first look
@@ -135,6 +139,7 @@ void FileSteps::StreamText(PendingFile* file, const ScanResult& first_look) {
     return;
   }
   file->changes = std::move(lines);
+  file->line_texts = std::move(line_texts);
   file->changed = true;
   if (file->temp) file->MoveOn(FileStage::kWritten);
 }
@@ -150,6 +155,7 @@ void FileSteps::UseNewText(PendingFile* file, const FileInfo& version,
     file->MoveOn(FileStage::kWorkedOut);
   }
   file->changes = std::move(new_text.lines);
+  file->line_texts = std::move(new_text.line_texts);
   file->changed = true;
 }
 
@@ -226,7 +232,8 @@ void FileSteps::PutInPlace(PendingFile* file) {
 void FileSteps::FailText(PendingFile* file, const Status& status) {
   Discard(file);
   file->changes.clear();
-  AddFailure(file, "Failed to change Text (" + status.reason() + ")");
+  file->line_texts.clear();  // no line changed
+  AddFailure(file, TextFailureEntry(status.reason()));
   file->MoveOn(FileStage::kInPlace);
 }
 
@@ -258,18 +265,30 @@ void FileSteps::Rename(PendingFile* file) {
   if (!file->refusal.empty()) {
     status = Status::Error(Status::Code::kIOError, file->refusal);
   } else if (settings_.dry_run) {
-    if (file_system_->Exists(*file->folder, new_name))
+    if (NameTaken(*file->folder, new_name)) {
       status = Status::FromErrno(EEXIST);
+    } else {
+      const std::string folder = file->folder->path() + "/";
+      dry_run_names_[folder + file->name] = false;
+      dry_run_names_[folder + new_name] = true;
+    }
   } else {
     status = file_system_->RenameNoReplace(*file->folder, file->name,
                                            new_name);
   }
   if (status.ok()) {
-    AddEntry(file, "Changed File Name to: " + new_name);
+    AddEntry(file, NewNameEntry(new_name));
   } else {
-    AddFailure(file, "Failed to change File Name to: " + new_name + " (" +
-                         status.reason() + ")");
+    AddFailure(file, NameFailureEntry(new_name, status.reason()));
   }
+}
+
+bool FileSteps::NameTaken(const Folder& folder, const std::string& name) {
+  if (!dry_run_names_.empty()) {
+    auto renamed = dry_run_names_.find(folder.path() + "/" + name);
+    if (renamed != dry_run_names_.end()) return renamed->second;
+  }
+  return file_system_->Exists(folder, name);
 }
 
 void FileSteps::AddEntry(PendingFile* file, std::string entry) {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/file_system.h"
@@ -70,6 +71,9 @@ class FileSteps {
   void FailText(PendingFile* file, const Status& status);
   void PlanNewName(PendingFile* file);
   void Rename(PendingFile* file);
+  // Whether the name `name` in `folder` is taken, in the tree as the
+  // real run would have it by now.
+  bool NameTaken(const Folder& folder, const std::string& name);
   void AddEntry(PendingFile* file, std::string entry);
   void AddFailure(PendingFile* file, std::string entry);
   void Unreadable(const std::string& path, const Status& status);
@@ -81,6 +85,10 @@ class FileSteps {
   const Matcher matcher_;
   const ScanSettings scan_settings_;
   std::vector<char> read_buffer_;  // reused for every file the walk reads
+  // A dry run renames nothing, but a real run's renames take names and
+  // free others for the files after them: by path, whether a name is
+  // taken now. Holds the renamed files' names only.
+  std::unordered_map<std::string, bool> dry_run_names_;
 };
 
 // `text` with every occurrence of `find`, found left to right without

@@ -35,6 +35,8 @@ struct PendingFile {
   FileStage stage = FileStage::kLookedAt;
 
   ChangeList changes;
+  // Its changed lines whole, when the run keeps them (see LineTextKeeper).
+  ChangeList line_texts;
   bool changed = false;  // a change was made, or one failed: listed
   std::uint64_t bytes_read = 0;  // by the first look at its text
 

@@ -142,6 +142,8 @@ void ReplaceEngine::Record(PendingFile* file) {
   progress_.bytes_read += file->bytes_read;
   if (file->changed) {
     ++progress_.files_changed;
+    if (settings_.keep_line_texts)
+      observer_->OnLineTexts(file->path, std::move(file->line_texts));
     const ChangeList& changes =
         change_log_.Record(file->path, std::move(file->changes));
     observer_->OnFileChanged(file->path, changes);

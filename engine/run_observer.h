@@ -63,6 +63,12 @@ class RunObserver {
   // found, with its entries: once its changes are all made.
   virtual void OnFileChanged(const std::string& /*path*/,
                              const ChangeList& /*changes*/) {}
+  // With RunSettings::keep_line_texts, just before OnFileChanged: the
+  // file's changed lines and those around them (see LineTextKeeper),
+  // handed over; empty when no line changed. They share the engine's
+  // scratch file, so must not outlive the engine.
+  virtual void OnLineTexts(const std::string& /*path*/,
+                           ChangeList /*line_texts*/) {}
   // Where the walk meets it: a folder at the end of its walk, a file at
   // its turn.
   virtual void OnProblem(const Problem& /*problem*/) {}

@@ -46,6 +46,10 @@ struct RunSettings {
   // entries go to a scratch file (in $TMPDIR) and are read back when the
   // change log is read. 0: no limit, all in memory.
   std::size_t change_memory_budget = 0;
+  // Keep the changed lines of every file whole, old and new, with the
+  // lines around them, and tell them to the observer (OnLineTexts): for
+  // a front end that shows a diff. Costs the copies; off, nothing is kept.
+  bool keep_line_texts = false;
 };
 
 }  // namespace vs

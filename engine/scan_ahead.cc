@@ -56,8 +56,11 @@ Status ScanOpenFile(const ScanSettings& settings, ReadableFile* file,
   // The rewrite also tells a binary file.
   auto text = std::make_unique<NewText>();
   text->lines = ChangeList(settings.spill_store);
+  text->line_texts = ChangeList(settings.spill_store);
   StringSink sink;
-  status = rewriter.Rewrite(file, &sink, &text->lines, &binary);
+  status = rewriter.Rewrite(
+      file, &sink, &text->lines, &binary,
+      settings.keep_line_texts ? &text->line_texts : nullptr);
   if (!status.ok()) {
     // A failure of the rewrite itself: the walk meets it again when it
     // rewrites the file at its turn, and reports it as such.

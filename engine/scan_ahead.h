@@ -36,6 +36,7 @@ namespace vs {
 struct NewText {
   std::string bytes;
   ChangeList lines;
+  ChangeList line_texts;  // when the run keeps them (see LineTextKeeper)
 };
 
 struct ScanResult {
@@ -60,6 +61,7 @@ struct ScanSettings {
   IgnoreRules* ignore_rules;
   bool skip_version_control;  // see RunSettings::include_vcs
   SpillStore* spill_store;  // for change lists; null for none
+  bool keep_line_texts;  // see RunSettings::keep_line_texts
 };
 
 // Scans the file `name` in `folder`; `buffer` is scratch space. With

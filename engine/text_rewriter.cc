@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "engine/block_scanner.h"
 #include "engine/line_writer.h"
@@ -140,6 +141,7 @@ void WindowRewriter::RewriteLineStart(std::size_t pos) {
 // Returns where the written text ends.
 std::size_t WindowRewriter::ReplaceUpTo(std::size_t pos, std::size_t limit,
                                         std::size_t end) {
+  const std::size_t start = pos;
   for (std::size_t hit;
        (hit = scanner_->FindBefore(pos, limit, end)) != Matcher::npos;
        pos = hit + find_length_) {
@@ -149,6 +151,7 @@ std::size_t WindowRewriter::ReplaceUpTo(std::size_t pos, std::size_t limit,
   }
   std::size_t stop = std::max(pos, limit);
   writer_->Emit(data() + pos, stop - pos);
+  writer_->Consumed(data() + start, stop - start);
   return stop;
 }
 
@@ -197,10 +200,13 @@ Status TextRewriter::IsBinary(ReadableFile* file, bool* binary) {
 }
 
 Status TextRewriter::Rewrite(ReadableFile* file, WritableFile* out,
-                             ChangeList* changes, bool* binary) {
+                             ChangeList* changes, bool* binary,
+                             ChangeList* line_texts) {
   *binary = false;
   BlockScanner scanner(matcher_, code_page_, buffer_, block_size_);
-  LineWriter writer(out, changes, code_page_);
+  std::optional<LineTextKeeper> keeper;
+  if (line_texts) keeper.emplace(line_texts);
+  LineWriter writer(out, changes, code_page_, keeper ? &*keeper : nullptr);
   WindowRewriter rewriter(matcher_, replace_, &scanner, &writer);
   Status status = scanner.Start(file);
   while (status.ok() && (status = scanner.Read()).ok()) {

@@ -38,8 +38,10 @@ class TextRewriter {
   // Reads the file from its start, writes its new text to `out` (unless
   // null) and appends "Line %i: %s" to `changes` for every changed line.
   // Stops early with *binary set when the file turns out to be binary.
+  // With `line_texts`, also keeps there the changed lines whole, old and
+  // new, and the lines around them (see LineTextKeeper).
   Status Rewrite(ReadableFile* file, WritableFile* out, ChangeList* changes,
-                 bool* binary);
+                 bool* binary, ChangeList* line_texts = nullptr);
 
  private:
   const Matcher& matcher_;

@@ -29,6 +29,7 @@ void ExpectSameOptions(const CliOptions& want, const CliOptions& got) {
   EXPECT_EQ(want.change_text, got.change_text);
   EXPECT_EQ(want.dry_run, got.dry_run);
   EXPECT_EQ(want.code_page, got.code_page);
+  EXPECT_EQ(want.format, got.format);
   EXPECT_EQ(want.base_dir, got.base_dir);
 }
 
@@ -83,6 +84,11 @@ TEST(ParseCommandLineTest, RunSettings) {
        [](CliOptions& o) { o.dry_run = true, o.base_dir = "--help"; }},
       {{"-"}, [](CliOptions& o) { o.base_dir = "-"; }},
       {{"/tmp/a b/"}, [](CliOptions& o) { o.base_dir = "/tmp/a b/"; }},
+      {{"--json", "dir"},
+       [](CliOptions& o) { o.format = OutputFormat::kJson; }},
+      // A format given twice is the same format.
+      {{"--diff", "dir", "--diff"},
+       [](CliOptions& o) { o.format = OutputFormat::kDiff; }},
   };
   for (const RunCase& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -107,6 +113,7 @@ TEST(ParseCommandLineTest, DefaultsMatchAPlainRun) {
   EXPECT_TRUE(options.filter.empty());
   EXPECT_FALSE(options.include_vcs);
   EXPECT_FALSE(options.gitignore);
+  EXPECT_EQ(OutputFormat::kListing, options.format);
 }
 
 TEST(ParseCommandLineTest, GlobsAddUpToOneFilter) {
@@ -180,6 +187,8 @@ TEST(ParseCommandLineTest, UsageErrors) {
       {{"--incl", "x", "dir"}, "ambiguous option '--incl'"},
       {{"--include-vcs=1", "dir"},
        "option '--include-vcs' doesn't allow an argument"},
+      {{"--json", "--diff", "dir"}, "--json and --diff cannot be given"},
+      {{"--diff", "dir", "--json"}, "--json and --diff cannot be given"},
   };
   for (const auto& [args, message] : cases) {
     SCOPED_TRACE(testing::PrintToString(args));

@@ -153,40 +153,47 @@ TEST(CliOutputTest, HelpThatCannotBeWrittenFails) {
 // `| head -1`): the run is not killed, it stops with every file it began
 // finished and whole, and says so.
 TEST(CliOutputTest, ClosedPipeStopsTheRunCleanly) {
-  test::TempFolder tree;
-  constexpr int kFiles = 200;
-  for (int i = 0; i < kFiles; ++i)
-    tree.Write("f/foo" + std::to_string(i) + ".txt", "foo\n");
-  // A run allowed few descriptors cannot open folders nested this deep.
-  std::string deep = "d";
-  for (int level = 0; level < 24; ++level) deep += "/d";
-  tree.MakeFolder(deep);
+  // Every format writes during the walk: the diff each file, all of them
+  // the problems.
+  for (const Args& format : {Args{}, Args{"--diff"}, Args{"--json"}}) {
+    SCOPED_TRACE(testing::PrintToString(format));
+    test::TempFolder tree;
+    constexpr int kFiles = 200;
+    for (int i = 0; i < kFiles; ++i)
+      tree.Write("f/foo" + std::to_string(i) + ".txt", "foo\n");
+    // A run allowed few descriptors cannot open folders nested this deep.
+    std::string deep = "d";
+    for (int level = 0; level < 24; ++level) deep += "/d";
+    tree.MakeFolder(deep);
 
-  Ended run = RunWith({"-f", "foo", "-r", "bar", tree.path()}, [] {
-    int ends[2];
-    if (pipe(ends) != 0) return false;
-    close(ends[0]);
-    struct rlimit limit = {16, 16};
-    return dup2(ends[1], STDOUT_FILENO) >= 0 &&
-           setrlimit(RLIMIT_NOFILE, &limit) == 0;
-  });
-  EXPECT_TRUE(run.exited);
-  EXPECT_EQ(1, run.status);
-  EXPECT_TRUE(Contains(run.err,
-                       "vellumshaper-cli: cannot write to standard output: "
-                       "Broken pipe (the run stopped"))
-      << run.err;
-  const Tree after = tree.Snapshot();
-  EXPECT_EQ(std::vector<std::string>(), Temporaries(after));
-  for (int i = 0; i < kFiles; ++i) {
-    const std::string was = "f/foo" + std::to_string(i) + ".txt";
-    const std::string now = "f/bar" + std::to_string(i) + ".txt";
-    SCOPED_TRACE(was);
-    if (after.count(now)) {
-      EXPECT_EQ(0u, after.count(was));
-      EXPECT_EQ("bar\n", after.at(now));
-    } else {
-      EXPECT_EQ("foo\n", after.at(was));
+    Args args = format;
+    args.insert(args.end(), {"-f", "foo", "-r", "bar", tree.path()});
+    Ended run = RunWith(args, [] {
+      int ends[2];
+      if (pipe(ends) != 0) return false;
+      close(ends[0]);
+      struct rlimit limit = {16, 16};
+      return dup2(ends[1], STDOUT_FILENO) >= 0 &&
+             setrlimit(RLIMIT_NOFILE, &limit) == 0;
+    });
+    EXPECT_TRUE(run.exited);
+    EXPECT_EQ(1, run.status);
+    EXPECT_TRUE(Contains(run.err,
+                         "vellumshaper-cli: cannot write to standard output: "
+                         "Broken pipe (the run stopped"))
+        << run.err;
+    const Tree after = tree.Snapshot();
+    EXPECT_EQ(std::vector<std::string>(), Temporaries(after));
+    for (int i = 0; i < kFiles; ++i) {
+      const std::string was = "f/foo" + std::to_string(i) + ".txt";
+      const std::string now = "f/bar" + std::to_string(i) + ".txt";
+      SCOPED_TRACE(was);
+      if (after.count(now)) {
+        EXPECT_EQ(0u, after.count(was));
+        EXPECT_EQ("bar\n", after.at(now));
+      } else {
+        EXPECT_EQ("foo\n", after.at(was));
+      }
     }
   }
 }
@@ -272,6 +279,33 @@ TEST(CliOutputTest, TerminalShowsControlBytesEscaped) {
       "'x\\nvellumshaper-cli: forged': only one BASE_DIR may be "
       "given\nTry 'vellumshaper-cli --help'.\n",
       err3.str());
+}
+
+// The diff's lines show their control bytes escaped on a terminal, TABs
+// kept; the JSON is escaped text already and goes out as it is.
+TEST(CliOutputTest, DiffAndJsonOnATerminal) {
+  test::TempFolder tree;
+  tree.Write("t foo", "\tfoo\x1b[2J\r\n");
+  std::ostringstream diff, err;
+  EXPECT_EQ(0, CliMain({"vellumshaper-cli", "-n", "--diff", "-f", "foo", "-r",
+                        "bar", tree.path()},
+                       diff, err, OutputKinds{true, true}))
+      << err.str();
+  EXPECT_EQ(
+      "diff --git a/t foo b/t bar\nrename from t foo\nrename to t bar\n"
+      "--- a/t foo\t\n+++ b/t bar\t\n@@ -1 +1 @@\n"
+      "-\tfoo\\033[2J\\r\n+\tbar\\033[2J\\r\n",
+      diff.str());
+
+  std::ostringstream json, err2;
+  EXPECT_EQ(0, CliMain({"vellumshaper-cli", "-n", "--json", "-f", "foo", "-r",
+                        "bar", tree.path()},
+                       json, err2, OutputKinds{true, true}))
+      << err2.str();
+  EXPECT_TRUE(Contains(json.str(),
+                       R"("lines":[{"line":1,"text":{"text":"\tbar\u001b[2J"}}],)"
+                       R"("new_name":{"text":"t bar"})"))
+      << json.str();
 }
 
 }  // namespace

@@ -14,146 +14,18 @@
 #include <string>
 #include <vector>
 
+#include "tests/cli_runner.h"
 #include "tests/temp_folder.h"
 
 namespace vs {
 namespace {
 
-using Args = std::vector<std::string>;
-using Tree = std::map<std::string, std::string>;
-
-struct Outcome {
-  std::string out;
-  std::string err;
-  int status = -1;  // the exit status; -1 when killed by a signal
-};
-
-std::string ReadBack(std::FILE* file) {
-  std::string text;
-  std::rewind(file);
-  char buffer[4096];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-    text.append(buffer, got);
-  }
-  std::fclose(file);
-  return text;
-}
-
-// A run of the binary, started with its standard output and standard
-// error caught apart.
-struct Started {
-  pid_t pid = -1;
-  std::FILE* out = nullptr;
-  std::FILE* err = nullptr;
-};
-
-// Starts the binary with `args` after its name, in the folder `cwd` if
-// given, with at most `max_open_files` descriptors if that is not 0.
-// With `limits`, the run gets at most that much address space, and the
-// budget for change entries in memory it names.
-struct MemoryLimits {
-  rlim_t address_space = 0;  // 0: no limit
-  std::string entries_budget;  // bytes; "": the program's own
-};
-Started StartProgram(const Args& args, const std::string& cwd = "",
-                     rlim_t max_open_files = 0,
-                     const MemoryLimits& limits = {}) {
-  std::vector<std::string> storage = {VS_CLI_PATH};
-  storage.insert(storage.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& arg : storage) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-
-  Started started;
-  started.out = std::tmpfile();
-  started.err = std::tmpfile();
-  if (!started.out || !started.err) throw std::runtime_error("tmpfile failed");
-  started.pid = fork();
-  if (started.pid == 0) {
-    if (dup2(fileno(started.out), STDOUT_FILENO) < 0 ||
-        dup2(fileno(started.err), STDERR_FILENO) < 0 ||
-        (!cwd.empty() && chdir(cwd.c_str()) != 0)) {
-      _exit(126);
-    }
-    if (max_open_files) {
-      struct rlimit limit = {max_open_files, max_open_files};
-      if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(126);
-    }
-    if (limits.address_space) {
-      struct rlimit limit = {limits.address_space, limits.address_space};
-      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
-    }
-    if (!limits.entries_budget.empty() &&
-        setenv("VELLUMSHAPER_CHANGE_MEMORY_BUDGET",
-               limits.entries_budget.c_str(), 1) != 0)
-      _exit(126);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  return started;
-}
-
-// Waits for the run to end and reads what it printed.
-Outcome Finish(const Started& started) {
-  Outcome outcome;
-  int wait_status = 0;
-  if (started.pid > 0 && waitpid(started.pid, &wait_status, 0) == started.pid &&
-      WIFEXITED(wait_status)) {
-    outcome.status = WEXITSTATUS(wait_status);
-  }
-  outcome.out = ReadBack(started.out);
-  outcome.err = ReadBack(started.err);
-  return outcome;
-}
-
-Outcome RunProgram(const Args& args, const std::string& cwd = "",
-                   rlim_t max_open_files = 0) {
-  return Finish(StartProgram(args, cwd, max_open_files));
-}
-
-// The expected listing: a line starting with a TAB is an entry, any other
-// line a path relative to `base`.
-std::string Listing(const std::string& base, const Args& lines) {
-  std::string text;
-  for (const std::string& line : lines) {
-    text += (line[0] == '\t' ? line : base + "/" + line) + "\n";
-  }
-  return text;
-}
-
-// Nested folders, deeper than a run with few descriptors can go: the walk
-// holds one open descriptor for each level. Their full path also grows
-// past PATH_MAX, so they are made and removed through descriptors.
-class TooDeepFolders {
- public:
-  explicit TooDeepFolders(const std::string& parent) : parent_(parent) {
-    int fd = open(parent.c_str(), O_RDONLY | O_DIRECTORY);
-    for (int i = 0; i < kDepth && fd >= 0; ++i) {
-      mkdirat(fd, name_.c_str(), 0755);
-      int next = openat(fd, name_.c_str(), O_RDONLY | O_DIRECTORY);
-      close(fd);
-      fd = next;
-    }
-    if (fd < 0) throw std::runtime_error("cannot make the deep folders");
-    close(fd);
-  }
-  ~TooDeepFolders() {
-    std::vector<int> fds = {open(parent_.c_str(), O_RDONLY | O_DIRECTORY)};
-    for (int i = 1; i < kDepth; ++i) {
-      fds.push_back(openat(fds.back(), name_.c_str(), O_RDONLY | O_DIRECTORY));
-    }
-    for (int i = kDepth - 1; i >= 0; --i) {
-      unlinkat(fds[i], name_.c_str(), AT_REMOVEDIR);
-      close(fds[i]);
-    }
-  }
-
- private:
-  static constexpr int kDepth = 20;  // 20 * 251 bytes > PATH_MAX (4096)
-  std::string parent_;
-  std::string name_ = std::string(250, 'd');
-};
+using test::Args;
+using test::Listing;
+using test::Outcome;
+using test::RunProgram;
+using test::TooDeepFolders;
+using test::Tree;
 
 class CliTest : public testing::Test {
  protected:
@@ -422,6 +294,13 @@ TEST_F(CliTest, HelpAndVersionGoToStandardOutput) {
 
 namespace vs {
 namespace {
+
+using test::Finish;
+using test::Listing;
+using test::Outcome;
+using test::Started;
+using test::StartProgram;
+using test::Tree;
 
 // SIGINT or SIGTERM in the middle of a run: the files begun are finished,
 // each whole, nothing more is begun, what was done is listed, and the

@@ -1,0 +1,171 @@
+#include "cli/json_output.h"
+
+#include "cli/json_text.h"
+#include "engine/change_entry.h"
+
+namespace vs {
+namespace {
+
+// A record is handed to the output in pieces of about this size, so that
+// a file with millions of changed lines is never held whole.
+constexpr std::size_t kPieceSize = 64 * 1024;
+
+const char* KindName(Problem::Kind kind) {
+  switch (kind) {
+    case Problem::Kind::kUnlistedFolder: return "unlisted_folder";
+    case Problem::Kind::kUnreadableFile: return "unreadable_file";
+    case Problem::Kind::kOutOfMemory: return "out_of_memory";
+  }
+  return "other";
+}
+
+void AppendField(const char* name, std::string* json) {
+  json->push_back(',');
+  json->push_back('"');
+  json->append(name);
+  json->append("\":");
+}
+
+void AppendNumber(std::uint64_t number, std::string* json) {
+  json->append(std::to_string(number));
+}
+
+std::string ErrorRecord(const Problem& problem) {
+  std::string json = "{\"type\":\"error\"";
+  AppendField("kind", &json);
+  json.append("\"").append(KindName(problem.kind)).append("\"");
+  AppendField("path", &json);
+  if (problem.kind == Problem::Kind::kOutOfMemory) {
+    json.append("null");
+  } else {
+    AppendJsonBytes(problem.path, &json);
+  }
+  AppendField("reason", &json);
+  AppendJsonMessage(problem.reason, &json);
+  AppendField("message", &json);
+  AppendJsonMessage(problem.Describe(), &json);
+  json.append("}\n");
+  return json;
+}
+
+}  // namespace
+
+void JsonReport::Problem(const vs::Problem& problem) {
+  out_.Raw(ErrorRecord(problem));
+}
+
+void JsonReport::End(const ChangeLog& log, const RunEnd& end) {
+  std::string json;
+  for (const auto& [path, entries] : log) {
+    if (entries.empty()) continue;
+    FileRecord(path, entries, &json);
+    if (!out_.Good()) return;
+  }
+  if (end.problems.out_of_memory)
+    out_.Raw(ErrorRecord({Problem::Kind::kOutOfMemory, "", ""}));
+  Summary(end);
+}
+
+// {"type":"file","path":P,"lines":[{"line":N,"text":T}...],
+//  "new_name":NAME or null,"failures":[{"change":"text"|"name",...}...]}
+// The lines come first, in the order of the file; the failures after.
+void JsonReport::FileRecord(const std::string& path, const ChangeList& changes,
+                            std::string* json) {
+  json->assign("{\"type\":\"file\"");
+  AppendField("path", json);
+  AppendJsonBytes(path, json);
+  AppendField("lines", json);
+  json->push_back('[');
+  bool first = true;
+  std::string new_name;
+  bool renamed = false, failed = false, text_changed = false;
+  std::string failures;
+  for (const std::string& entry_text : changes) {
+    const ChangeEntry entry = ReadChangeEntry(entry_text);
+    switch (entry.kind) {
+      case ChangeEntry::Kind::kLine:
+        if (!first) json->push_back(',');
+        first = false;
+        text_changed = true;
+        json->append("{\"line\":");
+        AppendNumber(entry.number, json);
+        AppendField("text", json);
+        AppendJsonBytes(entry.text, json);
+        json->push_back('}');
+        if (json->size() >= kPieceSize) {
+          out_.Raw(*json);
+          json->clear();
+        }
+        break;
+      case ChangeEntry::Kind::kNewName:
+        renamed = true;
+        new_name = entry.text;
+        break;
+      case ChangeEntry::Kind::kTextFailure:
+      case ChangeEntry::Kind::kNameFailure:
+        failures.append(failed ? "," : "");
+        failed = true;
+        failures.append(entry.kind == ChangeEntry::Kind::kTextFailure
+                            ? "{\"change\":\"text\""
+                            : "{\"change\":\"name\"");
+        if (entry.kind == ChangeEntry::Kind::kNameFailure) {
+          AppendField("name", &failures);
+          AppendJsonBytes(entry.text, &failures);
+        }
+        AppendField("reason", &failures);
+        AppendJsonMessage(entry.reason, &failures);
+        failures.push_back('}');
+        break;
+      case ChangeEntry::Kind::kOther:
+        break;  // the engine makes none
+    }
+  }
+  json->push_back(']');
+  AppendField("new_name", json);
+  if (renamed) {
+    AppendJsonBytes(new_name, json);
+  } else {
+    json->append("null");
+  }
+  AppendField("failures", json);
+  json->append("[").append(failures).append("]}\n");
+  out_.Raw(*json);
+  counts_.changed += text_changed || renamed;
+  counts_.renamed += renamed;
+  counts_.failed += failed;
+}
+
+// {"type":"summary","dry_run":B,"stopped":B,"files_looked_at":N,
+//  "files_changed":N,"files_renamed":N,"files_failed":N,"problems":N,
+//  "bytes_read":N,"seconds":S}
+void JsonReport::Summary(const RunEnd& end) {
+  std::string json = "{\"type\":\"summary\"";
+  AppendField("dry_run", &json);
+  json.append(end.dry_run ? "true" : "false");
+  AppendField("stopped", &json);
+  json.append(end.stopped ? "true" : "false");
+  AppendField("files_looked_at", &json);
+  AppendNumber(end.progress.files_looked_at, &json);
+  AppendField("files_changed", &json);
+  AppendNumber(counts_.changed, &json);
+  AppendField("files_renamed", &json);
+  AppendNumber(counts_.renamed, &json);
+  AppendField("files_failed", &json);
+  AppendNumber(counts_.failed, &json);
+  AppendField("problems", &json);
+  AppendNumber(static_cast<std::uint64_t>(end.problems.unlisted_folders) +
+                   static_cast<std::uint64_t>(end.problems.unreadable_files),
+               &json);
+  AppendField("bytes_read", &json);
+  AppendNumber(end.progress.bytes_read, &json);
+  AppendField("seconds", &json);
+  // By hand: printf's decimal point is the locale's, perhaps a comma.
+  const auto millis = static_cast<std::uint64_t>(
+      end.seconds > 0 ? end.seconds * 1000 + 0.5 : 0);
+  const std::string fraction = std::to_string(1000 + millis % 1000);
+  AppendNumber(millis / 1000, &json);
+  json.append(".").append(fraction, 1, 3).append("}\n");
+  out_.Raw(json);
+}
+
+}  // namespace vs
