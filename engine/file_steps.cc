@@ -296,6 +296,8 @@ void FileSteps::PlanNewName(PendingFile* file) {
   if (file->refusal.empty() && !settings_.include_vcs &&
       IsVersionControlName(new_name))
     file->refusal = "a name version control keeps for its own files";
+  if (file->refusal.empty() && IsTemporaryName(new_name))
+    file->refusal = "a name kept for temporary files";
   file->new_name = std::move(new_name);
 }
 

@@ -353,7 +353,7 @@ TEST(RacesTest, AFileWrittenWhileItIsRewrittenIsLeftAlone) {
   tree.Write("a.txt", "old\n");
   FaultFileSystem fs;
   // While the new text is made durable, after it was worked out.
-  fs.Before(Op::kSync, "/a.txt", [&] {
+  fs.Before(Op::kSync, "a.txt.tmp", [&] {
     std::FILE* f = std::fopen(tree.Path("a.txt").c_str(), "ab");
     std::fputs("appended by someone else\n", f);
     std::fclose(f);
@@ -429,7 +429,7 @@ TEST(OutOfMemoryTest, EveryFileIsOldOrNewAndLoggedSo) {
        }},
       {"creating a temporary file on the sync pool",
        [](FaultFileSystem& fs) {
-         fs.Before(Op::kCreateExclusive, "/d",
+         fs.Before(Op::kCreateExclusive, "-d",
                    [] { throw std::bad_alloc(); });
        }},
       {"putting a file in place",

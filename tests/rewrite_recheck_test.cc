@@ -161,7 +161,7 @@ TEST_F(RewriteRecheckTest, AFileChangedSinceTheFirstLookIsRewrittenAsItIsNow) {
             if (read_number == 1) meddle();
           });
         } else {
-          fs.Before(Op::kSync, "/a.txt", meddle);
+          fs.Before(Op::kSync, "a.txt.tmp", meddle);
         }
         std::unique_ptr<TestEngine> engine = Run(&fs, tree, scan_threads);
 
