@@ -28,6 +28,8 @@ const char kUsage[] =
     "      --include=GLOB   work only on the files GLOB matches, or that lie\n"
     "                       below a folder it matches (repeatable)\n"
     "      --include-vcs    walk version control's own folders too\n"
+    "      --no-wait        exit at once, rather than wait, when another run\n"
+    "                       is working in this tree\n"
     "  -h, --help           print this help and exit\n"
     "  -V, --version        print the version and exit\n"
     "\n"
@@ -40,6 +42,13 @@ const char kUsage[] =
     "Version control's own folders (.git, .hg, .svn, .bzr, _darcs, CVS) are\n"
     "never entered, a file named .git is never touched, and no file is\n"
     "renamed to one of those names, unless --include-vcs is given.\n"
+    "\n"
+    "Two runs never work in one tree at once: a run (but a dry run) whose\n"
+    "BASE_DIR is, is inside or is above the BASE_DIR of another that is\n"
+    "working waits for it to end, or with --no-wait exits 1. The runs' locks\n"
+    "are kept in $XDG_STATE_HOME/vellumshaper/running (by default\n"
+    "~/.local/state/vellumshaper/running), or in /tmp/vellumshaper-UID where\n"
+    "the home folder cannot be written.\n"
     "\n"
     "Ctrl-C (SIGINT) or SIGTERM stops a run: the files it has begun are\n"
     "finished, each whole, and what was done is listed.\n"
@@ -72,6 +81,7 @@ enum LongOnlyOption {
   kExclude,
   kInclude,
   kIncludeVcs,
+  kNoWait,
 };
 
 const option kOptions[] = {
@@ -85,6 +95,7 @@ const option kOptions[] = {
     {"exclude", required_argument, nullptr, kExclude},
     {"include", required_argument, nullptr, kInclude},
     {"include-vcs", no_argument, nullptr, kIncludeVcs},
+    {"no-wait", no_argument, nullptr, kNoWait},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -201,6 +212,9 @@ bool ApplyOption(int c, const char* argument, ParseResult* result) {
     }
     case kIncludeVcs:
       options.include_vcs = true;
+      return true;
+    case kNoWait:
+      options.no_wait = true;
       return true;
     case 'h':
       result->action = ParseResult::Action::kHelp;

@@ -29,6 +29,8 @@ struct CliOptions {
   // --exclude and --include, every glob checked.
   PathFilter filter;
   bool include_vcs = false;
+  // Exit at once when another run works in the tree, rather than wait.
+  bool no_wait = false;
   std::string base_dir;  // never empty after a successful parse
 };
 

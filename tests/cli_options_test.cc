@@ -25,6 +25,8 @@ void ExpectSameOptions(const CliOptions& want, const CliOptions& got) {
   EXPECT_EQ(want.change_text, got.change_text);
   EXPECT_EQ(want.dry_run, got.dry_run);
   EXPECT_EQ(want.code_page, got.code_page);
+  EXPECT_EQ(want.include_vcs, got.include_vcs);
+  EXPECT_EQ(want.no_wait, got.no_wait);
   EXPECT_EQ(want.base_dir, got.base_dir);
 }
 
@@ -79,6 +81,8 @@ TEST(ParseCommandLineTest, RunSettings) {
        [](CliOptions& o) { o.dry_run = true, o.base_dir = "--help"; }},
       {{"-"}, [](CliOptions& o) { o.base_dir = "-"; }},
       {{"/tmp/a b/"}, [](CliOptions& o) { o.base_dir = "/tmp/a b/"; }},
+      {{"--include-vcs", "--no-wait", "dir"},
+       [](CliOptions& o) { o.include_vcs = true, o.no_wait = true; }},
   };
   for (const RunCase& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -102,6 +106,7 @@ TEST(ParseCommandLineTest, DefaultsMatchAPlainRun) {
   EXPECT_FALSE(options.code_page.has_value());
   EXPECT_TRUE(options.filter.empty());
   EXPECT_FALSE(options.include_vcs);
+  EXPECT_FALSE(options.no_wait);
 }
 
 TEST(ParseCommandLineTest, GlobsAddUpToOneFilter) {
