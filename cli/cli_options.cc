@@ -34,6 +34,8 @@ const char kUsage[] =
     "      --diff           write a unified diff instead of the listing, which\n"
     "                       git apply applies (with --dry-run: to an\n"
     "                       untouched copy of the tree)\n"
+    "      --no-wait        exit at once, rather than wait, when another run\n"
+    "                       is working in this tree\n"
     "  -h, --help           print this help and exit\n"
     "  -V, --version        print the version and exit\n"
     "\n"
@@ -55,6 +57,13 @@ const char kUsage[] =
     "Version control's own folders (.git, .hg, .svn, .bzr, _darcs, CVS) are\n"
     "never entered, a file named .git is never touched, and no file is\n"
     "renamed to one of those names, unless --include-vcs is given.\n"
+    "\n"
+    "Two runs never work in one tree at once: a run (but a dry run) whose\n"
+    "BASE_DIR is, is inside or is above the BASE_DIR of another that is\n"
+    "working waits for it to end, or with --no-wait exits 1. The runs' locks\n"
+    "are kept in $XDG_STATE_HOME/vellumshaper/running (by default\n"
+    "~/.local/state/vellumshaper/running), or in /tmp/vellumshaper-UID where\n"
+    "the home folder cannot be written.\n"
     "\n"
     "Ctrl-C (SIGINT) or SIGTERM stops a run: the files it has begun are\n"
     "finished, each whole, and what was done is listed.\n"
@@ -101,6 +110,7 @@ enum LongOnlyOption {
   kGitignore,
   kJson,
   kDiff,
+  kNoWait,
 };
 
 const option kOptions[] = {
@@ -117,6 +127,7 @@ const option kOptions[] = {
     {"gitignore", no_argument, nullptr, kGitignore},
     {"json", no_argument, nullptr, kJson},
     {"diff", no_argument, nullptr, kDiff},
+    {"no-wait", no_argument, nullptr, kNoWait},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -248,6 +259,9 @@ bool ApplyOption(int c, const char* argument, ParseResult* result) {
       *result = UsageError("--json and --diff cannot be given together");
       return false;
     }
+    case kNoWait:
+      options.no_wait = true;
+      return true;
     case 'h':
       result->action = ParseResult::Action::kHelp;
       return false;

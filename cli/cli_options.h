@@ -36,6 +36,8 @@ struct CliOptions {
   // Leave alone what git ignores in the repository of base_dir.
   bool gitignore = false;
   OutputFormat format = OutputFormat::kListing;
+  // Exit at once when another run works in the tree, rather than wait.
+  bool no_wait = false;
   std::string base_dir;  // never empty after a successful parse
 };
 

@@ -13,6 +13,7 @@
 #include "cli/run_report.h"
 #include "cli/stop_on_signals.h"
 #include "engine/replace_engine.h"
+#include "engine/run_lock.h"
 
 namespace vs {
 
@@ -195,6 +196,29 @@ int PrintAll(const std::string& text, std::ostream& out_stream,
 // Ended by the signal: 128 and its number, as a shell reports it.
 int StatusOfSignal(int signal_number) { return 128 + signal_number; }
 
+// Waits, unless told not to, until no other run works in the tree, and
+// says so while it waits. Returns the exit status of a run that may not
+// go ahead, or kExitSuccess.
+int TakeRunLock(const CliOptions& options, const StopOnSignals& signals,
+                Output* err, std::unique_ptr<RunLock>* lock) {
+  RunLock::Options lock_options;
+  lock_options.no_wait = options.no_wait;
+  lock_options.on_wait = [err](pid_t pid) {
+    err->Words(kProgramName)
+        .Words(": waiting for another run in this tree (pid ")
+        .Words(std::to_string(pid).c_str())
+        .Words(") to end\n");
+    err->Flush();
+  };
+  lock_options.stopped = [&signals] { return signals.caught() != 0; };
+  Status status = RunLock::Take(options.base_dir, lock_options, lock);
+  if (status.ok()) return kExitSuccess;
+  if (signals.caught()) return StatusOfSignal(signals.caught());
+  err->Words(kProgramName).Words(": ").Text(status.reason()).Words("\n");
+  err->Flush();
+  return kExitFailure;
+}
+
 }  // namespace
 
 int RunCli(const CliOptions& options, std::ostream& out_stream,
@@ -227,6 +251,11 @@ int RunCli(const CliOptions& options, std::ostream& out_stream,
   int status;
   {
     StopOnSignals stop_on_signals(engine.get());
+    std::unique_ptr<RunLock> lock;
+    if (!options.dry_run) {
+      status = TakeRunLock(options, stop_on_signals, &err, &lock);
+      if (status != kExitSuccess) return status;
+    }
     const auto start = std::chrono::steady_clock::now();
     engine->ProcessFolder(engine->settings().base_dir);
     RunEnd end;

@@ -4,10 +4,31 @@
 
 namespace vs {
 
+namespace {
+
+constexpr char kTemporaryPrefix[] = ".vellumshaper-";
+constexpr std::size_t kTemporaryPrefixLength = sizeof kTemporaryPrefix - 1;
+constexpr char kTemporarySuffix[] = ".tmp";
+constexpr std::size_t kTemporarySuffixLength = sizeof kTemporarySuffix - 1;
+
+}  // namespace
+
 std::string TemporaryName(const std::string& name, int attempt) {
   const std::string suffix =
-      attempt == 0 ? ".tmp" : "." + std::to_string(attempt) + ".tmp";
-  return name.substr(0, NAME_MAX - suffix.size()) + suffix;
+      attempt == 0 ? kTemporarySuffix
+                   : "." + std::to_string(attempt) + kTemporarySuffix;
+  return kTemporaryPrefix +
+         name.substr(0, NAME_MAX - kTemporaryPrefixLength - suffix.size()) +
+         suffix;
+}
+
+bool IsTemporaryName(const std::string& name) {
+  // Most names are ruled out by their first byte.
+  return !name.empty() && name[0] == '.' &&
+         name.size() >= kTemporaryPrefixLength + kTemporarySuffixLength &&
+         name.compare(0, kTemporaryPrefixLength, kTemporaryPrefix) == 0 &&
+         name.compare(name.size() - kTemporarySuffixLength,
+                      kTemporarySuffixLength, kTemporarySuffix) == 0;
 }
 
 std::string RefusalOf(const std::string& name) {

@@ -214,19 +214,68 @@ void FileSteps::PutInPlace(PendingFile* file) {
     return;
   }
   file->temp.reset();
-  // Whatever another program wrote to the file since it was read would
-  // be lost with it.
-  FileInfo now;
-  Status status = file_system_->Stat(*file->folder, file->name, &now);
-  if (status.ok() && !SameVersion(now, file->read_version))
-    status = Status::Error(Status::Code::kIOError,
-                           "the file changed while it was being rewritten");
-  if (status.ok())
-    status = file_system_->ReplaceWith(*file->folder, file->temp_name,
-                                       file->name);
+  Status status = SwapIn(file);
   if (!status.ok()) return FailText(file, status);
   file->temp_name.clear();
   file->MoveOn(FileStage::kInPlace);
+}
+
+namespace {
+
+Status ChangedDuringRun() {
+  return Status::Error(Status::Code::kIOError, "changed during the run");
+}
+
+}  // namespace
+
+Status FileSteps::SwapIn(PendingFile* file) {
+  // Whatever another program does to the file from the moment it was read
+  // must survive: the new text takes the name only from the very version
+  // that was read, untouched. The file is held from the last check until
+  // the swap is confirmed, so a program that opens it for writing meanwhile
+  // is seen (and waits, where the system allows a lease).
+  const Folder& folder = *file->folder;
+  std::unique_ptr<HeldFile> held;
+  FileInfo now;
+  Status status = file_system_->HoldForReplace(folder, file->name, &held,
+                                               &now);
+  // Gone, or something else than a file now: nothing is to come back.
+  if (status.code() == Status::Code::kNotFound ||
+      status.code() == Status::Code::kNotRegular)
+    return ChangedDuringRun();
+  if (!status.ok()) return status;
+  if (!UntouchedSince(file->read_version, now)) return ChangedDuringRun();
+
+  status = file_system_->Exchange(folder, file->temp_name, file->name);
+  if (status.code() == Status::Code::kNotSupported) {
+    // No atomic swap: the check above is as close as the run gets.
+    return file_system_->ReplaceWith(folder, file->temp_name, file->name);
+  }
+  if (status.code() == Status::Code::kNotFound) return ChangedDuringRun();
+  if (!status.ok()) return status;
+
+  // The temporary name now holds what the name held at the swap, which
+  // must be the held file, and the held file must be as it was read.
+  FileInfo taken_out;
+  if (file_system_->Stat(folder, file->temp_name, &taken_out).ok() &&
+      taken_out.device == now.device && taken_out.inode == now.inode &&
+      held->Undisturbed(file->read_version)) {
+    // The old version; the hold lets its blocks go off the walk.
+    file_system_->Remove(folder, file->temp_name);
+    return Status::Ok();
+  }
+  // Another program got there first: what it made goes back.
+  status = file_system_->Exchange(folder, file->temp_name, file->name);
+  if (!status.ok()) {
+    // Its version is under the temporary name: never to be removed.
+    std::string kept = file->temp_name;
+    file->temp_name.clear();
+    return Status::Error(Status::Code::kIOError,
+                         "changed during the run, and its version could "
+                         "not be put back: it is in " + kept + " (" +
+                             status.reason() + ")");
+  }
+  return ChangedDuringRun();
 }
 
 void FileSteps::FailText(PendingFile* file, const Status& status) {
@@ -255,6 +304,8 @@ void FileSteps::PlanNewName(PendingFile* file) {
   if (file->refusal.empty() && !settings_.include_vcs &&
       IsVersionControlName(new_name))
     file->refusal = "a name version control keeps for its own files";
+  if (file->refusal.empty() && IsTemporaryName(new_name))
+    file->refusal = "a name kept for temporary files";
   file->new_name = std::move(new_name);
 }
 

@@ -66,6 +66,10 @@ class FileSteps {
   // bytes; on a failure none is left.
   Status CreateTemp(PendingFile* file, const FileInfo& like);
   void PutInPlace(PendingFile* file);
+  // Puts the durable temporary file in the file's place if the name still
+  // holds the version that was read, untouched; otherwise nothing changes
+  // and the reason is "changed during the run" or what the system said.
+  Status SwapIn(PendingFile* file);
   // Every way the text step can fail ends here: the temporary file goes,
   // the file stays as it was, and one failure entry is its list.
   void FailText(PendingFile* file, const Status& status);

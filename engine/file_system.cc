@@ -9,4 +9,9 @@ bool SameVersion(const FileInfo& a, const FileInfo& b) {
          a.modified_ns == b.modified_ns;
 }
 
+bool UntouchedSince(const FileInfo& read, const FileInfo& now) {
+  if (!SameVersion(read, now)) return false;
+  return read.links != 1 || now.links != 1 || read.changed_ns == now.changed_ns;
+}
+
 }  // namespace vs

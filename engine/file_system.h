@@ -50,10 +50,19 @@ struct FileInfo {
   dev_t device = 0;
   ino_t inode = 0;
   std::int64_t modified_ns = 0;  // content last changed
+  std::int64_t changed_ns = 0;   // content, names or metadata last changed
+  std::uint64_t links = 1;       // names the file has
 };
 
 // Whether `a` and `b` describe the same file, unchanged in between.
 bool SameVersion(const FileInfo& a, const FileInfo& b);
+
+// Whether `now` is the very file `read` described, untouched since: the
+// same version, and for a file of one name the same change time too, so
+// a change of mode, owner or attributes counts. The change time of a file
+// of several names also moves when another of its names is replaced, as
+// the run itself may do: there it is left out.
+bool UntouchedSince(const FileInfo& read, const FileInfo& now);
 
 // An open folder. Every call on a file names it by its bare name inside
 // an open folder, so a folder that is moved or replaced by a link while
@@ -89,6 +98,17 @@ class WritableFile {
   // Flushes and waits until the bytes are on the disk.
   virtual Status Sync() = 0;
   virtual Status Close() = 0;
+};
+
+// A file about to be replaced, held open from the last check of it until
+// its replacement is confirmed. Letting go (destroying it) never blocks.
+class HeldFile {
+ public:
+  virtual ~HeldFile() = default;
+  // Whether the held file is still the version `read` describes, and no
+  // other program has opened it for writing or truncated it since it was
+  // held, as far as the system tells (see HoldForReplace).
+  virtual bool Undisturbed(const FileInfo& read) = 0;
 };
 
 class FileSystem {
@@ -142,6 +162,23 @@ class FileSystem {
   // to be removed, as it may carry part of it.
   virtual Status KeepMetadata(const Folder& folder, const std::string& original,
                               WritableFile* file) = 0;
+
+  // Holds the regular file `name` for replacing and says what it is now.
+  // Where the system can (a lease on Linux, for a file the process owns
+  // or may lease), a program that opens it for writing from now on waits
+  // until the hold is let go, and HeldFile::Undisturbed tells that it
+  // tried. A file already open for writing elsewhere gives kBusy. Other
+  // files are held without a lease, and Undisturbed sees a change only
+  // by the file's size and times.
+  virtual Status HoldForReplace(const Folder& folder, const std::string& name,
+                                std::unique_ptr<HeldFile>* held,
+                                FileInfo* info) = 0;
+
+  // Swaps the names `a` and `b` in one atomic step: each then names what
+  // the other named. Both must exist. kNotSupported where the file
+  // system cannot.
+  virtual Status Exchange(const Folder& folder, const std::string& a,
+                          const std::string& b) = 0;
 
   // Moves `from` over `to` in one atomic step, replacing `to`.
   virtual Status ReplaceWith(const Folder& folder, const std::string& from,

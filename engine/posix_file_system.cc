@@ -19,6 +19,7 @@
 
 #include "engine/file_system.h"
 #include "engine/mutex.h"
+#include "engine/posix_lease.h"
 #include "engine/posix_metadata.h"
 #include "engine/status.h"
 #include "engine/thread_annotations.h"
@@ -34,6 +35,10 @@ constexpr std::size_t kDirectWriteSize = 4096;
 constexpr off_t kSequentialHintSize = 1 << 20;
 
 Status LastError() { return Status::FromErrno(errno); }
+
+Status InUse() {
+  return Status::Error(Status::Code::kBusy, "in use by another program");
+}
 
 Status NotRegular() {
   return Status::Error(Status::Code::kNotRegular, "Not a regular file");
@@ -134,8 +139,21 @@ int RenameAt2NoReplace(int folder_fd, const char* from, const char* to) {
 #endif
 }
 
-// The errors of a kernel or file system without RENAME_NOREPLACE.
-bool LacksNoReplaceRename(int error_number) {
+int RenameAt2Exchange(int folder_fd, const char* a, const char* b) {
+#if defined(RENAME_EXCHANGE)
+  return renameat2(folder_fd, a, folder_fd, b, RENAME_EXCHANGE);
+#elif defined(SYS_renameat2)
+  constexpr unsigned kExchange = 2;  // RENAME_EXCHANGE in <linux/fs.h>
+  return syscall(SYS_renameat2, folder_fd, a, folder_fd, b, kExchange);
+#else
+  errno = ENOSYS;
+  return -1;
+#endif
+}
+
+// The errors of a kernel or file system without RENAME_NOREPLACE or
+// RENAME_EXCHANGE.
+bool LacksRenameFlag(int error_number) {
   return error_number == EINVAL || error_number == ENOSYS ||
          error_number == EOPNOTSUPP;
 }
@@ -185,6 +203,8 @@ void FillInfo(const struct stat& st, FileInfo* info) {
   info->device = st.st_dev;
   info->inode = st.st_ino;
   info->modified_ns = Nanoseconds(st.st_mtim);
+  info->changed_ns = Nanoseconds(st.st_ctim);
+  info->links = static_cast<std::uint64_t>(st.st_nlink);
 }
 
 // A folder held open by its descriptor.
@@ -436,6 +456,32 @@ class DeferredCloser {
   std::thread thread_ GUARDED_BY(mutex_);
 };
 
+// A file held for replacing, by a read-only descriptor and, where it
+// could be taken, a read lease. Letting go closes the descriptor on the
+// closer, as the file may have lost its last name.
+class PosixHeldFile final : public HeldFile {
+ public:
+  PosixHeldFile(int fd, bool leased, DeferredCloser* closer)
+      : fd_(fd), leased_(leased), closer_(closer) {}
+  ~PosixHeldFile() override { closer_->Close(fd_); }
+  PosixHeldFile(const PosixHeldFile&) = delete;
+  PosixHeldFile& operator=(const PosixHeldFile&) = delete;
+
+  bool Undisturbed(const FileInfo& read) override {
+    if (leased_ && !LeaseIntact(fd_)) return false;
+    struct stat st;
+    if (fstat(fd_, &st) != 0) return false;
+    FileInfo now;
+    FillInfo(st, &now);
+    return SameVersion(read, now);
+  }
+
+ private:
+  const int fd_;
+  const bool leased_;
+  DeferredCloser* const closer_;
+};
+
 // A reference to `name` that keeps the file from being freed, or -1.
 int HoldFile(int folder_fd, const char* name) {
 #if defined(O_PATH)
@@ -584,6 +630,40 @@ class PosixFileSystem final : public FileSystem {
                         new_file->capabilities());
   }
 
+  Status HoldForReplace(const Folder& folder, const std::string& name,
+                        std::unique_ptr<HeldFile>* held,
+                        FileInfo* info) override {
+    // Read-only, as a lease asks; never blocking on a lease another
+    // program holds.
+    ScopedFd fd(openat(FdOf(folder), name.c_str(),
+                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY |
+                           O_CLOEXEC));
+    if (fd.get() < 0) {
+      if (errno == EWOULDBLOCK) return InUse();
+      return LastError();
+    }
+    struct stat st;
+    if (fstat(fd.get(), &st) != 0) return LastError();
+    if (!S_ISREG(st.st_mode))
+      return Status::Error(Status::Code::kNotRegular, "Not a regular file");
+    LeaseResult lease = TakeReadLease(fd.get());
+    if (lease == LeaseResult::kBusy) return InUse();
+    FillInfo(st, info);
+    held->reset(new PosixHeldFile(fd.release(), lease == LeaseResult::kTaken,
+                                  &closer_));
+    return Status::Ok();
+  }
+
+  Status Exchange(const Folder& folder, const std::string& a,
+                  const std::string& b) override {
+    int fd = FdOf(folder);
+    if (RenameAt2Exchange(fd, a.c_str(), b.c_str()) == 0) return Status::Ok();
+    if (LacksRenameFlag(errno))
+      return Status::Error(Status::Code::kNotSupported,
+                           "the file system cannot swap two names");
+    return LastError();
+  }
+
   Status ReplaceWith(const Folder& folder, const std::string& from,
                      const std::string& to) override {
     int fd = FdOf(folder);
@@ -600,7 +680,7 @@ class PosixFileSystem final : public FileSystem {
     int fd = FdOf(folder);
     if (RenameAt2NoReplace(fd, from.c_str(), to.c_str()) == 0)
       return Status::Ok();
-    if (!LacksNoReplaceRename(errno)) return LastError();
+    if (!LacksRenameFlag(errno)) return LastError();
     return LinkThenUnlink(fd, from.c_str(), to.c_str());
   }
 

@@ -152,6 +152,8 @@ void ScanAhead::List(ListedFolder* folder) const {
 bool ScanAhead::LeftAlone(const ListedFolder& folder,
                           const FolderEntry& entry) const {
   const bool is_folder = entry.kind == FileKind::kFolder;
+  // A run's temporary file, perhaps of a run working at the same time.
+  if (IsTemporaryName(entry.name)) return true;
   if (settings_.skip_version_control &&
       IsVersionControlEntry(entry.name, is_folder))
     return true;

@@ -16,6 +16,8 @@ class Status {
     kNotRegular,   // not a regular file (a link, a folder, a FIFO, ...)
     kNoSpace,      // the disk or a quota is full
     kNoDescriptors,  // too many files open; a later try may succeed
+    kBusy,         // in use by another program
+    kNotSupported,  // the file system cannot do what was asked
     kIOError,      // any other failure
   };
 

@@ -30,6 +30,8 @@ void ExpectSameOptions(const CliOptions& want, const CliOptions& got) {
   EXPECT_EQ(want.dry_run, got.dry_run);
   EXPECT_EQ(want.code_page, got.code_page);
   EXPECT_EQ(want.format, got.format);
+  EXPECT_EQ(want.include_vcs, got.include_vcs);
+  EXPECT_EQ(want.no_wait, got.no_wait);
   EXPECT_EQ(want.base_dir, got.base_dir);
 }
 
@@ -89,6 +91,8 @@ TEST(ParseCommandLineTest, RunSettings) {
       // A format given twice is the same format.
       {{"--diff", "dir", "--diff"},
        [](CliOptions& o) { o.format = OutputFormat::kDiff; }},
+      {{"--include-vcs", "--no-wait", "dir"},
+       [](CliOptions& o) { o.include_vcs = true, o.no_wait = true; }},
   };
   for (const RunCase& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -114,6 +118,7 @@ TEST(ParseCommandLineTest, DefaultsMatchAPlainRun) {
   EXPECT_FALSE(options.include_vcs);
   EXPECT_FALSE(options.gitignore);
   EXPECT_EQ(OutputFormat::kListing, options.format);
+  EXPECT_FALSE(options.no_wait);
 }
 
 TEST(ParseCommandLineTest, GlobsAddUpToOneFilter) {

@@ -10,10 +10,12 @@
 
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "engine/run_lock.h"
 #include "tests/cli_runner.h"
 #include "tests/temp_folder.h"
 
@@ -345,6 +347,71 @@ TEST_F(CliTest, ASignalStopsTheRunWithEveryFileWholeAndListed) {
     EXPECT_LT(changed, kFiles);  // it stopped
     EXPECT_EQ(listing, outcome.out);
     EXPECT_EQ(static_cast<std::size_t>(kFiles), tree.Snapshot().size());
+  }
+}
+
+// Runs over one tree never overlap: the second waits for the first, or
+// with --no-wait refuses, and a dry run goes ahead.
+TEST_F(CliTest, AnotherRunInTheTreeMakesARunWaitOrRefuse) {
+  test::TempFolder state;
+  ASSERT_EQ(setenv("XDG_STATE_HOME", state.path().c_str(), 1), 0);
+  tree_.Write("sub/a.txt", "foo\n");
+  RunLock::Options options;
+  std::unique_ptr<RunLock> held;
+  ASSERT_TRUE(RunLock::Take(tree_.path(), options, &held).ok());
+  const std::string busy = "vellumshaper-cli: another run is working in "
+                           "this tree (pid " + std::to_string(getpid()) + ")\n";
+
+  Outcome refused = Run({"--no-wait", "-f", "foo", "-r", "bar",
+                         tree_.Path("sub")});
+  EXPECT_EQ(1, refused.status);
+  EXPECT_EQ(busy, refused.err);
+  EXPECT_EQ("", refused.out);
+  Outcome dry = Run({"--no-wait", "-n", "-f", "foo", "-r", "bar",
+                     tree_.Path("sub")});
+  EXPECT_EQ(0, dry.status) << dry.err;
+  EXPECT_EQ("foo\n", tree_.Read("sub/a.txt"));
+
+  Started waiting = StartProgram({"-f", "foo", "-r", "bar", tree_.path()});
+  // It says it waits, and does nothing until the other run ends.
+  std::string said;
+  while (said.find("waiting") == std::string::npos) {
+    usleep(1000);
+    char buffer[256];
+    ssize_t got = pread(fileno(waiting.err), buffer, sizeof buffer, 0);
+    said.assign(buffer, got > 0 ? static_cast<std::size_t>(got) : 0);
+  }
+  EXPECT_EQ("foo\n", tree_.Read("sub/a.txt"));
+  held.reset();
+  Outcome went_on = Finish(waiting);
+  EXPECT_EQ(0, went_on.status) << went_on.err;
+  EXPECT_EQ("bar\n", tree_.Read("sub/a.txt"));
+}
+
+// Two runs started together over one tree, names on: without the lock,
+// both renamed some files, one file ended under two names, and one run
+// rewrote the other's temporary files.
+TEST_F(CliTest, TwoRunsAtOnceLeaveEveryFileOnceAndNoTemporaryFile) {
+  test::TempFolder state;
+  ASSERT_EQ(setenv("XDG_STATE_HOME", state.path().c_str(), 1), 0);
+  constexpr int kFiles = 40;
+  for (int round = 0; round < 5; ++round) {
+    SCOPED_TRACE(round);
+    test::TempFolder tree;
+    for (int i = 0; i < kFiles; ++i)
+      tree.Write("foo_" + std::to_string(i) + ".txt", "foo\n");
+    Started bar = StartProgram({"-f", "foo", "-r", "bar", tree.path()});
+    Started foofoo = StartProgram({"-f", "foo", "-r", "foofoo", tree.path()});
+    EXPECT_EQ(0, Finish(bar).status);
+    EXPECT_EQ(0, Finish(foofoo).status);
+    Tree after = tree.Snapshot();
+    EXPECT_EQ(static_cast<std::size_t>(kFiles), after.size());
+    for (const auto& [name, content] : after) {
+      // Each file is whole and changed by one run or by each in turn,
+      // under the name that goes with its content.
+      const std::string stem = name.substr(0, name.find('_'));
+      EXPECT_EQ(stem + "\n", content) << name;
+    }
   }
 }
 

@@ -46,7 +46,13 @@ TEST(FailuresTest, AFailedRewriteLeavesTheFileAsItWas) {
       {"what the file carries cannot be kept", Op::kKeepMetadata, 0,
        Status::Error(Status::Code::kIOError, "cannot keep the file's owner"),
        "Failed to change Text (cannot keep the file's owner)", false},
-      {"replacing fails", Op::kReplaceWith, 0, FaultFileSystem::IoError(),
+      {"holding the file fails", Op::kHoldForReplace, 0,
+       FaultFileSystem::IoError(), "Failed to change Text (Input/output error)",
+       false},
+      {"the file is open for writing elsewhere", Op::kHoldForReplace, 0,
+       Status::Error(Status::Code::kBusy, "in use by another program"),
+       "Failed to change Text (in use by another program)", false},
+      {"replacing fails", Op::kExchange, 0, FaultFileSystem::IoError(),
        "Failed to change Text (Input/output error)", false},
       // The first look reads once and stops at the occurrence; every read
       // after it belongs to the rewrite.
@@ -194,21 +200,21 @@ TEST(FailuresTest, EverythingIsDurableBeforeItReplacesAnything) {
     std::string file;
     for (const char* f : {"a", "c", "d"})
       if (call.find(std::string("old-") + f) != std::string::npos) file = f;
-    if (name == "CreateExclusive" || name == "Sync" || name == "ReplaceWith" ||
+    if (name == "CreateExclusive" || name == "Sync" || name == "Exchange" ||
         name == "RenameNoReplace")
       effects.push_back(name + " " + file);
   }
   // Texts are flushed on other threads as soon as they are written, in
   // any order among them, but all before the first replacement.
-  auto first_replace = std::find(effects.begin(), effects.end(), "ReplaceWith a");
+  auto first_replace = std::find(effects.begin(), effects.end(), "Exchange a");
   std::sort(effects.begin(), first_replace);
   EXPECT_EQ(effects,
             (std::vector<std::string>{
                 "CreateExclusive a", "CreateExclusive c", "CreateExclusive d",
                 "Sync a", "Sync c", "Sync d",
-                "ReplaceWith a", "RenameNoReplace a",
-                "ReplaceWith c", "RenameNoReplace c",
-                "ReplaceWith d", "RenameNoReplace d"}));
+                "Exchange a", "RenameNoReplace a",
+                "Exchange c", "RenameNoReplace c",
+                "Exchange d", "RenameNoReplace d"}));
   EXPECT_EQ(tree.Snapshot(), (Snapshot{{"new-a.txt", "new"},
                                        {"old-b", "<dir>"},
                                        {"old-b/new-c.txt", "new"},
@@ -347,7 +353,7 @@ TEST(RacesTest, AFileWrittenWhileItIsRewrittenIsLeftAlone) {
   tree.Write("a.txt", "old\n");
   FaultFileSystem fs;
   // While the new text is made durable, after it was worked out.
-  fs.Before(Op::kSync, "/a.txt", [&] {
+  fs.Before(Op::kSync, "a.txt.tmp", [&] {
     std::FILE* f = std::fopen(tree.Path("a.txt").c_str(), "ab");
     std::fputs("appended by someone else\n", f);
     std::fclose(f);
@@ -359,8 +365,7 @@ TEST(RacesTest, AFileWrittenWhileItIsRewrittenIsLeftAlone) {
   EXPECT_EQ(tree.Snapshot(),
             (Snapshot{{"a.txt", "old\nappended by someone else\n"}}));
   EXPECT_EQ(engine.log().Entries(tree.Path("a.txt")),
-            ChangeList{"Failed to change Text (the file changed while it "
-                       "was being rewritten)"});
+            ChangeList{"Failed to change Text (changed during the run)"});
 }
 
 }  // namespace
@@ -424,12 +429,12 @@ TEST(OutOfMemoryTest, EveryFileIsOldOrNewAndLoggedSo) {
        }},
       {"creating a temporary file on the sync pool",
        [](FaultFileSystem& fs) {
-         fs.Before(Op::kCreateExclusive, "/d",
+         fs.Before(Op::kCreateExclusive, "-d",
                    [] { throw std::bad_alloc(); });
        }},
       {"putting a file in place",
        [](FaultFileSystem& fs) {
-         fs.Before(Op::kReplaceWith, "/c", [] { throw std::bad_alloc(); });
+         fs.Before(Op::kExchange, "/c", [] { throw std::bad_alloc(); });
        }},
   };
   for (const Case& c : cases) {

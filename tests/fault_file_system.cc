@@ -88,6 +88,24 @@ class FaultFileSystem::WriteFile final : public WritableFile {
   std::uint64_t taken_ = 0;  // bytes appended with success
 };
 
+class FaultFileSystem::Held final : public HeldFile {
+ public:
+  Held(FaultFileSystem* fs, std::string path, std::unique_ptr<HeldFile> base)
+      : fs_(fs), path_(std::move(path)), base_(std::move(base)) {}
+
+  bool Undisturbed(const FileInfo& read) override {
+    // A failing rule stands for a disturbance the system reported.
+    if (!fs_->Intercept(Op::kUndisturbed, "Undisturbed", path_).ok())
+      return false;
+    return base_->Undisturbed(read);
+  }
+
+ private:
+  FaultFileSystem* const fs_;
+  const std::string path_;
+  const std::unique_ptr<HeldFile> base_;
+};
+
 FaultFileSystem::FaultFileSystem(FileSystem* base) : base_(base) {}
 
 void FaultFileSystem::FailNext(Op op, std::string path_part, Status status,
@@ -270,6 +288,27 @@ Status FaultFileSystem::KeepMetadata(const Folder& folder,
   if (!status.ok()) return status;
   return base_->KeepMetadata(Base(folder), original,
                              static_cast<WriteFile*>(file)->base());
+}
+
+Status FaultFileSystem::HoldForReplace(const Folder& folder,
+                                       const std::string& name,
+                                       std::unique_ptr<HeldFile>* held,
+                                       FileInfo* info) {
+  std::string path = PathOf(folder, name);
+  Status status = Intercept(Op::kHoldForReplace, "HoldForReplace", path);
+  if (!status.ok()) return status;
+  std::unique_ptr<HeldFile> base_held;
+  status = base_->HoldForReplace(Base(folder), name, &base_held, info);
+  if (status.ok())
+    *held = std::make_unique<Held>(this, path, std::move(base_held));
+  return status;
+}
+
+Status FaultFileSystem::Exchange(const Folder& folder, const std::string& a,
+                                 const std::string& b) {
+  Status status = Intercept(Op::kExchange, "Exchange",
+                            PathOf(folder, a) + " " + PathOf(folder, b));
+  return status.ok() ? base_->Exchange(Base(folder), a, b) : status;
 }
 
 Status FaultFileSystem::ReplaceWith(const Folder& folder,

@@ -39,6 +39,11 @@ class FaultFileSystem final : public FileSystem {
     kFlush,
     kSync,
     kClose,  // the wrapped file is closed all the same, as close(2) does
+    kHoldForReplace,
+    kExchange,
+    // HeldFile::Undisturbed: a hook here runs after the swap, before the
+    // run confirms it.
+    kUndisturbed,
     kReplaceWith,
     kRenameNoReplace,
     kRemove,
@@ -89,6 +94,11 @@ class FaultFileSystem final : public FileSystem {
                          std::unique_ptr<WritableFile>* file) override;
   Status KeepMetadata(const Folder& folder, const std::string& original,
                       WritableFile* file) override;
+  Status HoldForReplace(const Folder& folder, const std::string& name,
+                        std::unique_ptr<HeldFile>* held,
+                        FileInfo* info) override;
+  Status Exchange(const Folder& folder, const std::string& a,
+                  const std::string& b) override;
   Status ReplaceWith(const Folder& folder, const std::string& from,
                      const std::string& to) override;
   Status RenameNoReplace(const Folder& folder, const std::string& from,
@@ -101,6 +111,7 @@ class FaultFileSystem final : public FileSystem {
   class WrappedFolder;
   class ReadFile;
   class WriteFile;
+  class Held;
 
   struct ReadHook {
     std::string path_part;

@@ -15,18 +15,22 @@ TEST(FileNamesTest, TemporaryNamesFitAndCountUp) {
     std::string expected;
   };
   const Case cases[] = {
-      {"a.txt", 0, "a.txt.tmp"},
-      {"a.txt", 1, "a.txt.1.tmp"},
-      {"a.txt", 12, "a.txt.12.tmp"},
-      {".hidden", 0, ".hidden.tmp"},
+      {"a.txt", 0, ".vellumshaper-a.txt.tmp"},
+      {"a.txt", 1, ".vellumshaper-a.txt.1.tmp"},
+      {"a.txt", 12, ".vellumshaper-a.txt.12.tmp"},
+      {".hidden", 0, ".vellumshaper-.hidden.tmp"},
       // Cut so the whole stays a name the system takes.
-      {longest, 0, std::string(251, 'x') + ".tmp"},
-      {longest, 7, std::string(249, 'x') + ".7.tmp"},
+      {longest, 0, ".vellumshaper-" + std::string(237, 'x') + ".tmp"},
+      {longest, 7, ".vellumshaper-" + std::string(235, 'x') + ".7.tmp"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expected);
     EXPECT_EQ(TemporaryName(c.name, c.attempt), c.expected);
+    EXPECT_TRUE(IsTemporaryName(c.expected));
   }
+  for (const char* name : {"a.txt.tmp", ".vellumshaper-a.txt", "vellumshaper-a.tmp",
+                           ".vellumshaper.tmp", ""})
+    EXPECT_FALSE(IsTemporaryName(name)) << name;
 }
 
 TEST(FileNamesTest, NamesThatCannotBeUsedAreRefusedWithTheReason) {

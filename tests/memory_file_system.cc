@@ -512,6 +512,52 @@ Status MemoryFileSystem::KeepMetadata(const Folder& folder,
   return Status::Ok();
 }
 
+class MemoryFileSystem::Held final : public HeldFile {
+ public:
+  Held(MemoryFileSystem* file_system, NodePtr node)
+      : file_system_(file_system), node_(std::move(node)) {}
+
+  bool Undisturbed(const FileInfo& read) override {
+    MutexLock lock(&file_system_->mutex_);
+    return SameVersion(read, node_->info);
+  }
+
+ private:
+  MemoryFileSystem* const file_system_;
+  const NodePtr node_;
+};
+
+Status MemoryFileSystem::HoldForReplace(const Folder& folder,
+                                        const std::string& name,
+                                        std::unique_ptr<HeldFile>* held,
+                                        FileInfo* info) {
+  MutexLock lock(&mutex_);
+  Status status = CheckName(name);
+  if (!status.ok()) return status;
+  NodePtr node = Find(*MemoryFolder::NodeOf(folder), name);
+  if (!node) return Errno(ENOENT);
+  if (node->kind == FileKind::kSymlink) return Errno(ELOOP);  // O_NOFOLLOW
+  if (node->kind != FileKind::kRegular)
+    return Status::Error(Status::Code::kNotRegular, "Not a regular file");
+  *info = node->info;
+  held->reset(new Held(this, std::move(node)));
+  return Status::Ok();
+}
+
+Status MemoryFileSystem::Exchange(const Folder& folder, const std::string& a,
+                                  const std::string& b) {
+  MutexLock lock(&mutex_);
+  Status status = CheckNames(a, b);
+  if (!status.ok()) return status;
+  Node* parent = MemoryFolder::NodeOf(folder);
+  auto first = parent->entries.find(a);
+  auto second = parent->entries.find(b);
+  if (first == parent->entries.end() || second == parent->entries.end())
+    return Errno(ENOENT);
+  first->second.swap(second->second);
+  return Status::Ok();
+}
+
 Status MemoryFileSystem::ReplaceWith(const Folder& folder,
                                      const std::string& from,
                                      const std::string& to) {

@@ -106,6 +106,13 @@ class MemoryFileSystem final : public FileSystem {
                          std::unique_ptr<WritableFile>* file) override;
   Status KeepMetadata(const Folder& folder, const std::string& original,
                       WritableFile* file) override;
+  // Holds without a lease: Undisturbed sees a write by the file's
+  // version alone.
+  Status HoldForReplace(const Folder& folder, const std::string& name,
+                        std::unique_ptr<HeldFile>* held,
+                        FileInfo* info) override;
+  Status Exchange(const Folder& folder, const std::string& a,
+                  const std::string& b) override;
   Status ReplaceWith(const Folder& folder, const std::string& from,
                      const std::string& to) override;
   Status RenameNoReplace(const Folder& folder, const std::string& from,
@@ -120,6 +127,7 @@ class MemoryFileSystem final : public FileSystem {
   struct Node;
   class MemoryFolder;
   class NewFile;
+  class Held;
   using NodePtr = std::shared_ptr<Node>;
 
   NodePtr NewNode(FileKind kind) REQUIRES(mutex_);

@@ -211,6 +211,32 @@ TEST_F(ProcessFolderTest, RewriteKeepsModeAndSparesAFileOfTheTemporaryName) {
   EXPECT_EQ(st.st_mode & 07777, 0444u);
 }
 
+// Temporary files have names of their own, which no walk lists: a file of
+// the tree never waits for a rename behind a temporary file, and a run
+// never takes one (its own, or another run's) for a file of the tree.
+TEST_F(ProcessFolderTest, TemporaryFilesAreNeverInTheWay) {
+  engine.settings.find = "a";
+  engine.settings.replace = "b.tmp";
+  tree.Write("b", "text a\n");  // rewritten while "a" is renamed to b.tmp
+  tree.Write("a", "x\n");
+  tree.Write(".vellumshaper-c.tmp", "a left-over a\n");
+  Run();
+  EXPECT_EQ(tree.Snapshot(),
+            (Snapshot{{"b", "text b.tmp\n"},
+                      {"b.tmp", "x\n"},
+                      {".vellumshaper-c.tmp", "a left-over a\n"}}));
+  EXPECT_EQ(Entries("a"), ChangeList{"Changed File Name to: b.tmp"});
+
+  // No file takes a temporary file's form.
+  engine.settings.find = "b";
+  engine.settings.replace = ".vellumshaper-b";
+  Run();
+  EXPECT_EQ(Entries("b.tmp"),
+            (ChangeList{"Failed to change File Name to: .vellumshaper-b.tmp "
+                        "(a name kept for temporary files)"}));
+  EXPECT_TRUE(tree.Exists("b.tmp"));
+}
+
 TEST_F(ProcessFolderTest, ASecondRunReplacesListsAndKeepsOtherPaths) {
   tree.Write("old.txt", "old");
   tree.Write("b.txt", "old");

@@ -27,7 +27,7 @@ using Op = FaultFileSystem::Op;
 using Snapshot = std::map<std::string, std::string>;
 
 const std::string kChangedMeanwhile =
-    "Failed to change Text (the file changed while it was being rewritten)";
+    "Failed to change Text (changed during the run)";
 
 // Lines without the find text, enough to take the file past the size
 // whose new text is worked out in memory.
@@ -161,7 +161,7 @@ TEST_F(RewriteRecheckTest, AFileChangedSinceTheFirstLookIsRewrittenAsItIsNow) {
             if (read_number == 1) meddle();
           });
         } else {
-          fs.Before(Op::kSync, "/a.txt", meddle);
+          fs.Before(Op::kSync, "a.txt.tmp", meddle);
         }
         std::unique_ptr<TestEngine> engine = Run(&fs, tree, scan_threads);
 

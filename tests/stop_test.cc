@@ -88,7 +88,7 @@ TEST(StopTest, AStoppedRunLeavesEveryFileWholeAndSaysWhatItDid) {
       {"at a later open", Op::kOpenForRead, 9},
       {"while a temporary file is created", Op::kCreateExclusive, 3},
       {"while a new text is flushed", Op::kSync, 2},
-      {"as a file is replaced", Op::kReplaceWith, 4},
+      {"as a file is replaced", Op::kExchange, 4},
       {"as a file is renamed", Op::kRenameNoReplace, 5},
       {"later in the run", Op::kRenameNoReplace, 30},
   };

@@ -1,7 +1,9 @@
 #include "ui/main_dlg.h"
 
 #include <QStringList>
+#include <memory>
 
+#include "engine/run_lock.h"
 #include "res/resource.h"
 #include "res/string_table.h"
 #include "ui/about_dlg.h"
@@ -87,6 +89,16 @@ void CMainDlg::OnStart() {
     // finish a run that did nothing.
     ShowMessage(this, QStringLiteral("Enter the base directory to search."),
                 QMessageBox::Information);
+    return;
+  }
+  // Never two runs in one tree at once. The dialog does not wait: it
+  // would stop answering until the other run ends.
+  std::unique_ptr<RunLock> lock;
+  RunLock::Options lock_options;
+  lock_options.no_wait = true;
+  const Status locked = RunLock::Take(m_strBaseDir, lock_options, &lock);
+  if (!locked.ok()) {
+    ShowMessage(this, ToQString(locked.reason()), QMessageBox::Warning);
     return;
   }
   m_listFiles.ResetContent();

@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 
+#include "engine/run_lock.h"
 #include "res/resource.h"
 #include "tests/fault_file_system.h"
 #include "tests/temp_folder.h"
@@ -47,6 +48,7 @@ class MainDlgRunTest : public QObject {
   void nameInvalidInDisplayEncodingFindsItsEntries();
   void emptyBaseDirectoryRunsNothing();
   void runProblemsAreTold();
+  void anotherRunInTheTreeIsTold();
   void outOfMemoryInHandlerIsToldAndDialogGoesOn();
 
  private:
@@ -182,6 +184,29 @@ void MainDlgRunTest::runProblemsAreTold() {
   // The rest of the tree was done all the same.
   QCOMPARE(Texts(List(*m_dlg, IDC_FILES)),
            (QStringList{P("old-notes.txt"), P("sub.txt")}));
+}
+
+// The dialog never waits for another run in its tree, which would leave
+// it frozen: it says so and runs nothing.
+void MainDlgRunTest::anotherRunInTheTreeIsTold() {
+  vs::test::TempFolder state;
+  qputenv("XDG_STATE_HOME", QByteArray::fromStdString(state.path()));
+  std::unique_ptr<vs::RunLock> other;
+  QVERIFY(vs::RunLock::Take(m_tree->path(), {}, &other).ok());
+  Open();
+
+  Message message;
+  ModalAnswer answer([&](QWidget* box) { message = Read(box); });
+  Start(m_tree->Path("sub"), "old", "new");
+  qunsetenv("XDG_STATE_HOME");
+
+  QVERIFY(answer.answered());
+  QCOMPARE(message.icon, QMessageBox::Warning);
+  QCOMPARE(message.text,
+           QString("another run is working in this tree (pid %1)")
+               .arg(QCoreApplication::applicationPid()));
+  QCOMPARE(List(*m_dlg, IDC_FILES)->count(), 0);
+  QCOMPARE(m_tree->Read("sub/z.txt"), std::string("old\n"));
 }
 
 // Memory running out inside a handler (here while Browse asks for a
