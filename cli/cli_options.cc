@@ -28,6 +28,8 @@ const char kUsage[] =
     "      --include=GLOB   work only on the files GLOB matches, or that lie\n"
     "                       below a folder it matches (repeatable)\n"
     "      --include-vcs    walk version control's own folders too\n"
+    "  -x, --one-file-system  leave alone the folders on other file systems\n"
+    "                       than BASE_DIR's (mount points)\n"
     "      --gitignore      leave alone the files and folders git ignores\n"
     "      --json           write JSON Lines instead of the listing: a record\n"
     "                       for each listed file, then a summary\n"
@@ -128,6 +130,7 @@ const option kOptions[] = {
     {"json", no_argument, nullptr, kJson},
     {"diff", no_argument, nullptr, kDiff},
     {"no-wait", no_argument, nullptr, kNoWait},
+    {"one-file-system", no_argument, nullptr, 'x'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -135,7 +138,7 @@ const option kOptions[] = {
 
 // The leading ':' makes getopt_long return ':' for a missing argument and
 // keeps it from printing anything itself.
-constexpr char kShortOptions[] = ":f:r:nhV";
+constexpr char kShortOptions[] = ":f:r:nxhV";
 
 const option* FindOption(int value) {
   for (const option* o = kOptions; o->name; ++o) {
@@ -261,6 +264,9 @@ bool ApplyOption(int c, const char* argument, ParseResult* result) {
     }
     case kNoWait:
       options.no_wait = true;
+      return true;
+    case 'x':
+      options.one_file_system = true;
       return true;
     case 'h':
       result->action = ParseResult::Action::kHelp;

@@ -38,6 +38,7 @@ struct CliOptions {
   OutputFormat format = OutputFormat::kListing;
   // Exit at once when another run works in the tree, rather than wait.
   bool no_wait = false;
+  bool one_file_system = false;  // -x: stay on BASE_DIR's file system
   std::string base_dir;  // never empty after a successful parse
 };
 

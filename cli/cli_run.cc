@@ -122,6 +122,7 @@ RunSettings SettingsOf(const CliOptions& options) {
       options.code_page ? CodePage(*options.code_page) : CodePage::FromLocale();
   settings.filter = options.filter;
   settings.include_vcs = options.include_vcs;
+  settings.one_file_system = options.one_file_system;
   return settings;
 }
 

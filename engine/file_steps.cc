@@ -34,6 +34,7 @@ FileSteps::FileSteps(const RunSettings& settings, FileSystem* file_system,
                      settings.filter.empty() ? nullptr : &settings.filter,
                      settings.ignore_rules.get(),
                      !settings.include_vcs,
+                     settings.one_file_system,
                      spill_store,
                      settings.keep_line_texts} {}
 

@@ -136,6 +136,9 @@ class FileSystem {
                              std::unique_ptr<ReadableFile>* file,
                              FileInfo* info) = 0;
 
+  // What the open folder `folder` is now: its device and inode above all.
+  virtual Status StatFolder(const Folder& folder, FileInfo* info) = 0;
+
   // What `name` is now, without following a symbolic link.
   virtual Status Stat(const Folder& folder, const std::string& name,
                       FileInfo* info) = 0;

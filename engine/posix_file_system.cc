@@ -579,6 +579,13 @@ class PosixFileSystem final : public FileSystem {
     return Status::Ok();
   }
 
+  Status StatFolder(const Folder& folder, FileInfo* info) override {
+    struct stat st;
+    if (fstat(FdOf(folder), &st) != 0) return LastError();
+    FillInfo(st, info);
+    return Status::Ok();
+  }
+
   Status Stat(const Folder& folder, const std::string& name,
               FileInfo* info) override {
     struct stat st;

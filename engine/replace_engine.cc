@@ -116,7 +116,9 @@ bool ReplaceEngine::WalkSubfolder(const Walk& walk,
                                   ScanAhead::ListedFolder& parent,
                                   std::size_t index) {
   ScanAhead::ListedFolder& sub = walk.scan_ahead->Enter(parent, index);
-  if (!sub.opened.ok()) {
+  if (sub.other_file_system) {
+    // Left alone, as asked.
+  } else if (!sub.opened.ok()) {
     ListingFailed(parent.folder->path() + "/" + parent.entries[index].name,
                   sub.opened);
   } else {

@@ -39,6 +39,9 @@ struct RunSettings {
   // is renamed to one of those names: rewriting a repository's own files
   // corrupts it. The base folder is walked whatever its name.
   bool include_vcs = false;
+  // Subfolders on another file system than the base folder's (mount
+  // points) are left alone, unlisted, as find -xdev does.
+  bool one_file_system = false;
   // What a run does is the same with any number; with none the walk does
   // all the looking itself.
   unsigned scan_threads = DefaultScanThreads();

@@ -182,6 +182,11 @@ ScanAhead::ListedFolder& ScanAhead::Start(std::unique_ptr<Folder> base) {
   auto listed = std::make_unique<ListedFolder>();
   listed->folder = std::move(base);
   listed->included = settings_.filter && !settings_.filter->has_includes();
+  if (settings_.one_file_system) {
+    FileInfo info;
+    if (settings_.file_system->StatFolder(*listed->folder, &info).ok())
+      listed->device = info.device;
+  }
   List(listed.get());
   ListedFolder& walked = *listed;
   {
@@ -208,6 +213,16 @@ std::unique_ptr<ScanAhead::ListedFolder> ScanAhead::ListSubfolder(
   sub->opened = settings_.file_system->OpenSubfolder(
       *folder.folder, folder.entries[index].name, &opened);
   sub->folder = std::move(opened);
+  if (settings_.one_file_system && sub->opened.ok()) {
+    sub->device = folder.device;
+    FileInfo info;
+    sub->opened = settings_.file_system->StatFolder(*sub->folder, &info);
+    // A mount point: nothing in it is listed, as though it were empty.
+    if (sub->opened.ok() && info.device != sub->device) {
+      sub->other_file_system = true;
+      return sub;
+    }
+  }
   if (settings_.filter || settings_.ignore_rules)
     sub->relative = RelativePath(folder.relative, folder.entries[index].name);
   if (settings_.filter) {

@@ -60,6 +60,7 @@ struct ScanSettings {
   const PathFilter* filter;
   IgnoreRules* ignore_rules;
   bool skip_version_control;  // see RunSettings::include_vcs
+  bool one_file_system;       // see RunSettings::one_file_system
   SpillStore* spill_store;  // for change lists; null for none
   bool keep_line_texts;  // see RunSettings::keep_line_texts
 };
@@ -101,6 +102,10 @@ class ScanAhead {
     // file below.
     std::string relative;
     bool included = false;
+    // With one_file_system only: the base folder's device, and whether
+    // this subfolder is on another one, so left alone.
+    dev_t device = 0;
+    bool other_file_system = false;
   };
 
   // Starts `threads` helper threads.

@@ -32,6 +32,7 @@ void ExpectSameOptions(const CliOptions& want, const CliOptions& got) {
   EXPECT_EQ(want.format, got.format);
   EXPECT_EQ(want.include_vcs, got.include_vcs);
   EXPECT_EQ(want.no_wait, got.no_wait);
+  EXPECT_EQ(want.one_file_system, got.one_file_system);
   EXPECT_EQ(want.base_dir, got.base_dir);
 }
 
@@ -93,6 +94,10 @@ TEST(ParseCommandLineTest, RunSettings) {
        [](CliOptions& o) { o.format = OutputFormat::kDiff; }},
       {{"--include-vcs", "--no-wait", "dir"},
        [](CliOptions& o) { o.include_vcs = true, o.no_wait = true; }},
+      {{"-xn", "dir"},
+       [](CliOptions& o) { o.one_file_system = true, o.dry_run = true; }},
+      {{"--one-file-system", "dir"},
+       [](CliOptions& o) { o.one_file_system = true; }},
   };
   for (const RunCase& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -207,7 +212,7 @@ TEST(ParseCommandLineTest, UsageErrors) {
 // getopt_long keeps its place in a cluster of short options between calls;
 // a parse that stopped inside one must not leak into the next.
 TEST(ParseCommandLineTest, ParsesAfreshAfterStoppingMidCluster) {
-  ASSERT_EQ(Action::kUsageError, Parse({"-xn", "dir"}).action);
+  ASSERT_EQ(Action::kUsageError, Parse({"-zn", "dir"}).action);
   ASSERT_EQ(Action::kHelp, Parse({"-hn", "dir"}).action);
   ParseResult result = Parse({"other"});
   ASSERT_EQ(Action::kRun, result.action) << result.error;

@@ -260,6 +260,10 @@ Status FaultFileSystem::OpenForRead(const Folder& folder,
   return status;
 }
 
+Status FaultFileSystem::StatFolder(const Folder& folder, FileInfo* info) {
+  return base_->StatFolder(Base(folder), info);
+}
+
 Status FaultFileSystem::Stat(const Folder& folder, const std::string& name,
                              FileInfo* info) {
   return base_->Stat(Base(folder), name, info);

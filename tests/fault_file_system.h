@@ -87,6 +87,7 @@ class FaultFileSystem final : public FileSystem {
   Status OpenForRead(const Folder& folder, const std::string& name,
                      std::unique_ptr<ReadableFile>* file,
                      FileInfo* info) override;
+  Status StatFolder(const Folder& folder, FileInfo* info) override;
   Status Stat(const Folder& folder, const std::string& name,
               FileInfo* info) override;
   Status CreateExclusive(const Folder& folder, const std::string& name,

@@ -321,6 +321,17 @@ void MemoryFileSystem::Delete(const std::string& path) {
   DropEntry(folder, name);
 }
 
+void MemoryFileSystem::Mount(const std::string& path, dev_t device) {
+  MutexLock lock(&mutex_);
+  std::vector<Node*> nodes = {EntryAt(path).get()};
+  while (!nodes.empty()) {
+    Node* node = nodes.back();
+    nodes.pop_back();
+    node->info.device = device;
+    for (auto& [name, entry] : node->entries) nodes.push_back(entry.get());
+  }
+}
+
 void MemoryFileSystem::Chmod(const std::string& path, mode_t mode) {
   MutexLock lock(&mutex_);
   EntryAt(path)->info.mode = mode & 07777;
@@ -458,6 +469,12 @@ Status MemoryFileSystem::OpenForRead(const Folder& folder,
     return Status::Error(Status::Code::kNotRegular, "Not a regular file");
   *info = node->info;
   file->reset(new MemoryReadableFile(node->bytes));
+  return Status::Ok();
+}
+
+Status MemoryFileSystem::StatFolder(const Folder& folder, FileInfo* info) {
+  MutexLock lock(&mutex_);
+  *info = MemoryFolder::NodeOf(folder)->info;
   return Status::Ok();
 }
 

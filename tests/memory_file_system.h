@@ -64,6 +64,9 @@ class MemoryFileSystem final : public FileSystem {
   // Removes `path`, and everything in it if it is a folder.
   void Delete(const std::string& path);
   void Chmod(const std::string& path, mode_t mode);
+  // Makes the folder `path` a mount point: it and everything in it are
+  // on the device `device`.
+  void Mount(const std::string& path, dev_t device);
   void Chown(const std::string& path, uid_t owner, gid_t group);
   void SetAttribute(const std::string& path, const std::string& name,
                     const std::string& value);
@@ -99,6 +102,7 @@ class MemoryFileSystem final : public FileSystem {
   Status OpenForRead(const Folder& folder, const std::string& name,
                      std::unique_ptr<ReadableFile>* file,
                      FileInfo* info) override;
+  Status StatFolder(const Folder& folder, FileInfo* info) override;
   Status Stat(const Folder& folder, const std::string& name,
               FileInfo* info) override;
   Status CreateExclusive(const Folder& folder, const std::string& name,

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/fault_file_system.h"
+#include "tests/memory_file_system.h"
 #include "tests/temp_folder.h"
 #include "tests/test_engine.h"
 
@@ -188,6 +189,32 @@ TEST_F(WalkScopeTest, WhatTheGlobsLeaveOutIsNeverOpened) {
   }
   EXPECT_EQ("old\n", tree.Read("keep/old.txt"));
   EXPECT_EQ("old\n", tree.Read("skip/old.txt"));
+}
+
+// With one_file_system, a mount point below the base folder is left
+// alone, as find -xdev leaves it: not listed, nothing in it changed.
+TEST(OneFileSystemTest, AMountPointIsLeftAloneOnlyWhenAskedTo) {
+  for (bool one_file_system : {false, true}) {
+    SCOPED_TRACE(one_file_system);
+    MemoryFileSystem fs({{"tree/a/old.txt", "old\n"},
+                         {"tree/mnt/old.txt", "old\n"},
+                         {"tree/mnt/deep/old.txt", "old\n"}});
+    fs.Mount("tree/mnt", 7);
+    for (unsigned threads : {0u, 2u}) {
+      TestEngine engine(&fs);
+      engine.settings.find = "old";
+      engine.settings.replace = "new";
+      engine.settings.change_names = false;
+      engine.settings.one_file_system = one_file_system;
+      engine.settings.scan_threads = threads;
+      engine.ProcessFolder("tree");
+      EXPECT_FALSE(engine.problems().any());
+    }
+    EXPECT_EQ(fs.Read("tree/a/old.txt"), "new\n");
+    EXPECT_EQ(fs.Read("tree/mnt/old.txt"), one_file_system ? "old\n" : "new\n");
+    EXPECT_EQ(fs.Read("tree/mnt/deep/old.txt"),
+              one_file_system ? "old\n" : "new\n");
+  }
 }
 
 }  // namespace
