@@ -169,7 +169,7 @@ TEST(ParseCommandLineTest, UsageErrors) {
       {{""}, "BASE_DIR is empty"},
       {{"--bogus", "dir"}, "unknown option '--bogus'"},
       {{"--bogus=1", "dir"}, "unknown option '--bogus'"},
-      {{"-x", "dir"}, "unknown option '-x'"},
+      {{"-z", "dir"}, "unknown option '-z'"},
       {{"-nx", "dir"}, "unknown option '-x'"},
       {{"--no", "dir"}, "ambiguous option '--no'"},
       {{"dir", "-f"}, "option '-f' requires an argument"},
