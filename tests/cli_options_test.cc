@@ -170,7 +170,7 @@ TEST(ParseCommandLineTest, UsageErrors) {
       {{"--bogus", "dir"}, "unknown option '--bogus'"},
       {{"--bogus=1", "dir"}, "unknown option '--bogus'"},
       {{"-z", "dir"}, "unknown option '-z'"},
-      {{"-nx", "dir"}, "unknown option '-x'"},
+      {{"-nz", "dir"}, "unknown option '-z'"},
       {{"--no", "dir"}, "ambiguous option '--no'"},
       {{"dir", "-f"}, "option '-f' requires an argument"},
       {{"dir", "-nr"}, "option '-r' requires an argument"},
