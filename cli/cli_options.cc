@@ -91,12 +91,13 @@ const char kUsage[] =
     "what was done and exits 1.\n"
     "\n"
     "Exit status: 0 when nothing failed, 1 when a folder, a file or a change\n"
-    "failed, memory ran out or the output could not be written, 2 for a bad\n"
-    "command line, 130 or 143 when SIGINT or SIGTERM stopped the run. Output\n"
-    "that cannot be written (a full disk, a closed pipe) never ends a run\n"
-    "between two changes: met during the walk, it stops the run as SIGINT\n"
-    "does. A write past the file-size limit (ulimit -f) fails that file's\n"
-    "change only.\n";
+    "failed, a folder was moved out of the tree during the run, another run\n"
+    "works in the tree (--no-wait), memory ran out or the output could not\n"
+    "be written, 2 for a bad command line, 130 or 143 when SIGINT or SIGTERM\n"
+    "stopped the run. Output that cannot be written (a full disk, a closed\n"
+    "pipe) never ends a run between two changes: met during the walk, it\n"
+    "stops the run as SIGINT does. A write past the file-size limit (ulimit\n"
+    "-f) fails that file's change only.\n";
 
 namespace {
 

@@ -15,6 +15,7 @@ const char* KindName(Problem::Kind kind) {
     case Problem::Kind::kUnlistedFolder: return "unlisted_folder";
     case Problem::Kind::kUnreadableFile: return "unreadable_file";
     case Problem::Kind::kOutOfMemory: return "out_of_memory";
+    case Problem::Kind::kMovedFolder: return "moved_folder";
   }
   return "other";
 }
@@ -154,7 +155,8 @@ void JsonReport::Summary(const RunEnd& end) {
   AppendNumber(counts_.failed, &json);
   AppendField("problems", &json);
   AppendNumber(static_cast<std::uint64_t>(end.problems.unlisted_folders) +
-                   static_cast<std::uint64_t>(end.problems.unreadable_files),
+                   static_cast<std::uint64_t>(end.problems.unreadable_files) +
+                   static_cast<std::uint64_t>(end.problems.moved_folders),
                &json);
   AppendField("bytes_read", &json);
   AppendNumber(end.progress.bytes_read, &json);

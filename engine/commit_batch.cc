@@ -38,6 +38,7 @@ CommitBatch::~CommitBatch() {
 void CommitBatch::Add(PendingFile file) {
   const bool text = file.has_text();
   if (file.idle() || (!text && files_.empty())) {
+    steps_->ForgetWhereFoldersAre();
     steps_->Finish(&file);
     record_(&file);
     return;
@@ -84,6 +85,7 @@ void CommitBatch::Commit() {
       status = steps_->MakeDurable(&file);
     steps_->TextSynced(&file, status);
   }
+  steps_->ForgetWhereFoldersAre();
   for (PendingFile& file : files_) {
     steps_->Finish(&file);
     record_(&file);

@@ -204,8 +204,39 @@ void FileSteps::TextSynced(PendingFile* file, const Status& status) {
 }
 
 void FileSteps::Finish(PendingFile* file) {
+  const bool commits = file->stage == FileStage::kDurable ||
+                       (file->new_name && file->refusal.empty());
+  if (commits && !settings_.dry_run && !StillInTree(file->folder))
+    return LeaveAlone(file);
   PutInPlace(file);
   Rename(file);
+  file->MoveOn(FileStage::kNamed);
+}
+
+bool FileSteps::StillInTree(const std::shared_ptr<const Folder>& folder) {
+  if (!base_ || folder == base_) return true;
+  if (folder == checked_folder_) return checked_in_tree_;
+  for (const auto& moved : moved_out_)
+    if (moved == folder) return false;
+  checked_folder_ = folder;
+  // Reached through folders alone, from the base, by the path the walk
+  // took: a folder moved away, or swapped for a link, is not.
+  const std::string relative = folder->path().substr(base_->path().size() + 1);
+  checked_in_tree_ = file_system_->StillReaches(*base_, relative, *folder);
+  if (!checked_in_tree_) {
+    moved_out_.push_back(folder);
+    ++counts_->moved_folders;
+    observer_->OnProblem(Problem{Problem::Kind::kMovedFolder, folder->path(),
+                                 "moved out of the folder during the run"});
+  }
+  return checked_in_tree_;
+}
+
+void FileSteps::LeaveAlone(PendingFile* file) {
+  Discard(file);
+  file->changes.clear();
+  file->changed = false;
+  file->new_name.reset();
   file->MoveOn(FileStage::kNamed);
 }
 

@@ -52,7 +52,15 @@ class FileSteps {
   // Takes MakeDurable's result at the file's turn.
   void TextSynced(PendingFile* file, const Status& status);
   // Puts the new text in place and carries out the name step: to kNamed.
+  // A file whose folder is no longer reached from the base folder by the
+  // path it was found by is left alone, and the folder told once.
   void Finish(PendingFile* file);
+  // The base folder of the walk, which no change may leave; none (as for
+  // ChangeText) checks nothing.
+  void SetBase(std::shared_ptr<const Folder> base) { base_ = std::move(base); }
+  // Where a folder is, checked for one file, stands for the files of the
+  // same folder that follow until this is called: once per batch.
+  void ForgetWhereFoldersAre() { checked_folder_.reset(); }
   // Drops whatever the file has written: its original stays as it was.
   void Discard(PendingFile* file);
 
@@ -65,6 +73,9 @@ class FileSteps {
   // Creates the temporary file, carrying all the file carries but its
   // bytes; on a failure none is left.
   Status CreateTemp(PendingFile* file, const FileInfo& like);
+  // Whether `folder` is still where the walk found it, below the base.
+  bool StillInTree(const std::shared_ptr<const Folder>& folder);
+  void LeaveAlone(PendingFile* file);
   void PutInPlace(PendingFile* file);
   // Puts the durable temporary file in the file's place if the name still
   // holds the version that was read, untouched; otherwise nothing changes
@@ -93,6 +104,12 @@ class FileSteps {
   // free others for the files after them: by path, whether a name is
   // taken now. Holds the renamed files' names only.
   std::unordered_map<std::string, bool> dry_run_names_;
+  std::shared_ptr<const Folder> base_;
+  // The last folder checked, and whether it was still in the tree.
+  std::shared_ptr<const Folder> checked_folder_;
+  bool checked_in_tree_ = true;
+  // Folders found moved out: left alone for the rest of the run.
+  std::vector<std::shared_ptr<const Folder>> moved_out_;
 };
 
 // `text` with every occurrence of `find`, found left to right without

@@ -136,6 +136,12 @@ class FileSystem {
                              std::unique_ptr<ReadableFile>* file,
                              FileInfo* info) = 0;
 
+  // Whether `relative` (names joined by "/", none "." or "..") below the
+  // open folder `base` still names the open folder `folder`, through
+  // folders alone: no symbolic link is followed on the way.
+  virtual bool StillReaches(const Folder& base, const std::string& relative,
+                            const Folder& folder) = 0;
+
   // What the open folder `folder` is now: its device and inode above all.
   virtual Status StatFolder(const Folder& folder, FileInfo* info) = 0;
 

@@ -6,6 +6,11 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#if defined(__has_include)
+#if __has_include(<linux/openat2.h>)
+#include <linux/openat2.h>
+#endif
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -456,6 +461,37 @@ class DeferredCloser {
   std::thread thread_ GUARDED_BY(mutex_);
 };
 
+// Opens the folder `relative` below the folder `base_fd` without following
+// any symbolic link, as an O_PATH descriptor, or -1.
+int OpenBeneath(int base_fd, const std::string& relative) {
+#if defined(SYS_openat2) && defined(RESOLVE_NO_SYMLINKS) && defined(O_PATH)
+  // One call, however deep.
+  struct open_how how = {};
+  how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+  how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH;
+  long fd = syscall(SYS_openat2, base_fd, relative.c_str(), &how, sizeof how);
+  if (fd >= 0 || (errno != ENOSYS && errno != EPERM))
+    return static_cast<int>(fd);
+#endif
+  // Without openat2 (or where a sandbox refuses it): a name at a time.
+#if defined(O_PATH)
+  constexpr int kFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+#else
+  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+#endif
+  int at = base_fd;
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t slash = relative.find('/', start);
+    std::string name = relative.substr(start, slash - start);
+    int next = openat(at, name.c_str(), kFlags);
+    if (at != base_fd) close(at);
+    if (next < 0 || slash == std::string::npos) return next;
+    at = next;
+    start = slash + 1;
+  }
+}
+
 // A file held for replacing, by a read-only descriptor and, where it
 // could be taken, a read lease. Letting go closes the descriptor on the
 // closer, as the file may have lost its last name.
@@ -577,6 +613,15 @@ class PosixFileSystem final : public FileSystem {
     FillInfo(st, info);
     file->reset(new PosixReadableFile(fd.release(), info->size));
     return Status::Ok();
+  }
+
+  bool StillReaches(const Folder& base, const std::string& relative,
+                    const Folder& folder) override {
+    ScopedFd reached(OpenBeneath(FdOf(base), relative));
+    struct stat at, held;
+    return reached.get() >= 0 && fstat(reached.get(), &at) == 0 &&
+           fstat(FdOf(folder), &held) == 0 && at.st_dev == held.st_dev &&
+           at.st_ino == held.st_ino;
   }
 
   Status StatFolder(const Folder& folder, FileInfo* info) override {

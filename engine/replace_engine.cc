@@ -67,7 +67,9 @@ void ReplaceEngine::Run(const std::string& folder) {
   CommitBatch batch(&steps, &sync_pool, &scan_ahead,
                     [this](PendingFile* file) { Record(file); });
   const Walk walk{&steps, &scan_ahead, &batch};
-  WalkFolder(walk, scan_ahead.Start(std::move(base)));
+  ScanAhead::ListedFolder& listed = scan_ahead.Start(std::move(base));
+  steps.SetBase(listed.folder);
+  WalkFolder(walk, listed);
   batch.Commit();
 }
 

@@ -22,15 +22,20 @@ struct Problem {
     // Memory ran out: the run stopped there, as a stop request stops it.
     // The files told were changed; no other file was. `path` is empty.
     kOutOfMemory,
+    // A folder was moved out of the base folder while the run worked in
+    // it: nothing in it was changed after that.
+    kMovedFolder,
   };
   Kind kind;
   std::string path;
   std::string reason;  // in the system's words
 
-  // "cannot list PATH: REASON", "cannot read PATH: REASON", or for
-  // out of memory "out of memory: the run stopped".
+  // "cannot list PATH: REASON", "cannot read PATH: REASON", "left PATH
+  // alone: moved out of the folder during the run", or for out of memory
+  // "out of memory: the run stopped".
   std::string Describe() const {
     if (kind == Kind::kOutOfMemory) return "out of memory: the run stopped";
+    if (kind == Kind::kMovedFolder) return "left " + path + " alone: " + reason;
     return (kind == Kind::kUnlistedFolder ? "cannot list " : "cannot read ") +
            path + ": " + reason;
   }
@@ -41,10 +46,13 @@ struct ProblemCounts {
   int unlisted_folders = 0;  // a listing failed, at its start or later
   int unreadable_files = 0;  // a file's text could not be read
   int failure_entries = 0;   // "Failed to change ..." entries recorded
+  int moved_folders = 0;     // moved out of the tree during the run
   bool out_of_memory = false;  // the run stopped for want of memory
   bool any() const {
     return out_of_memory ||
-           unlisted_folders + unreadable_files + failure_entries > 0;
+           unlisted_folders + unreadable_files + failure_entries +
+                   moved_folders >
+               0;
   }
 };
 

@@ -321,29 +321,71 @@ TEST(RacesTest, ChangesMadeDuringTheRunAreNeverLostOrFollowed) {
   }
 }
 
-// The folder the run is working in is moved away and a link to outside
-// takes its name: the run goes on in the folder it opened.
-TEST(RacesTest, AFolderMovedDuringItsWalkKeepsTheRunInside) {
-  TempFolder tree, outside;
-  tree.Write("sub/a.txt", "old");
-  tree.Write("sub/b.txt", "old");
-  outside.Write("b.txt", "old");
-  FaultFileSystem fs;
-  bool done = false;
-  fs.OnRead("/a.txt", [&](std::uint64_t) {
-    if (done) return;
-    done = true;
-    ASSERT_EQ(rename(tree.Path("sub").c_str(), tree.Path("moved").c_str()), 0);
-    ASSERT_EQ(symlink(outside.path().c_str(), tree.Path("sub").c_str()), 0);
-  });
-  TestEngine engine(&fs);
-  engine.settings.find = "old";
-  engine.settings.replace = "new";
-  engine.settings.change_names = 0;
-  engine.ProcessFolder(tree.path());
-  EXPECT_EQ(tree.Read("moved/a.txt"), "new");
-  EXPECT_EQ(tree.Read("moved/b.txt"), "new");
-  EXPECT_EQ(outside.Snapshot(), (Snapshot{{"b.txt", "old"}}));
+// The folder the run is working in is moved while the run reads in it:
+// out of the tree, within it, or away with a link to outside in its
+// place. The run never follows the link, and changes nothing in the
+// folder from then on, wherever it went: it tells the folder once.
+TEST(RacesTest, AFolderMovedDuringItsWalkIsLeftAlone) {
+  struct Case {
+    const char* name;
+    std::function<void(TempFolder& tree, TempFolder& outside)> move;
+    const char* moved_to;  // in `tree`, or "" when moved outside
+  };
+  const Case cases[] = {
+      {"out of the tree",
+       [](TempFolder& tree, TempFolder& outside) {
+         ASSERT_EQ(rename(tree.Path("sub").c_str(),
+                          outside.Path("sub").c_str()),
+                   0);
+       },
+       ""},
+      {"within the tree",
+       [](TempFolder& tree, TempFolder&) {
+         ASSERT_EQ(rename(tree.Path("sub").c_str(), tree.Path("moved").c_str()),
+                   0);
+       },
+       "moved"},
+      {"with a link to outside in its place",
+       [](TempFolder& tree, TempFolder& outside) {
+         ASSERT_EQ(rename(tree.Path("sub").c_str(), tree.Path("moved").c_str()),
+                   0);
+         ASSERT_EQ(symlink(outside.path().c_str(), tree.Path("sub").c_str()),
+                   0);
+       },
+       "moved"},
+  };
+  for (const Case& c : cases) {
+    for (unsigned threads : {0u, 2u}) {
+      SCOPED_TRACE(std::string(c.name) + ", threads " + std::to_string(threads));
+      TempFolder tree, outside;
+      tree.Write("sub/a.txt", "old");
+      tree.Write("sub/old-b.txt", "old");
+      tree.Write("z.txt", "old");
+      outside.Write("a.txt", "old");
+      FaultFileSystem fs;
+      bool done = false;
+      // Just before the run checks where the folder is, as it commits.
+      fs.Before(Op::kStillReaches, "/sub", [&] {
+        if (done) return;
+        done = true;
+        c.move(tree, outside);
+      });
+      TestEngine engine(&fs);
+      engine.settings.find = "old";
+      engine.settings.replace = "new";
+      engine.settings.scan_threads = threads;
+      engine.ProcessFolder(tree.path());
+      TempFolder& holder = *c.moved_to ? tree : outside;
+      const std::string moved = *c.moved_to ? c.moved_to : "sub";
+      EXPECT_TRUE(done);
+      EXPECT_EQ(holder.Read(moved + "/a.txt"), "old");
+      EXPECT_EQ(holder.Read(moved + "/old-b.txt"), "old");
+      EXPECT_EQ(tree.Read("z.txt"), "new");
+      EXPECT_EQ(outside.Read("a.txt"), "old");
+      EXPECT_EQ(engine.problems().moved_folders, 1);
+      EXPECT_EQ(engine.files, std::vector<std::string>{tree.Path("z.txt")});
+    }
+  }
 }
 
 // Text another program writes to a file while the run rewrites it would

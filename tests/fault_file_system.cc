@@ -260,6 +260,14 @@ Status FaultFileSystem::OpenForRead(const Folder& folder,
   return status;
 }
 
+bool FaultFileSystem::StillReaches(const Folder& base,
+                                   const std::string& relative,
+                                   const Folder& folder) {
+  if (!Intercept(Op::kStillReaches, "StillReaches", folder.path()).ok())
+    return false;
+  return base_->StillReaches(Base(base), relative, Base(folder));
+}
+
 Status FaultFileSystem::StatFolder(const Folder& folder, FileInfo* info) {
   return base_->StatFolder(Base(folder), info);
 }

@@ -44,6 +44,8 @@ class FaultFileSystem final : public FileSystem {
     // HeldFile::Undisturbed: a hook here runs after the swap, before the
     // run confirms it.
     kUndisturbed,
+    // StillReaches, on the folder's path: a failing rule makes it false.
+    kStillReaches,
     kReplaceWith,
     kRenameNoReplace,
     kRemove,
@@ -87,6 +89,8 @@ class FaultFileSystem final : public FileSystem {
   Status OpenForRead(const Folder& folder, const std::string& name,
                      std::unique_ptr<ReadableFile>* file,
                      FileInfo* info) override;
+  bool StillReaches(const Folder& base, const std::string& relative,
+                    const Folder& folder) override;
   Status StatFolder(const Folder& folder, FileInfo* info) override;
   Status Stat(const Folder& folder, const std::string& name,
               FileInfo* info) override;

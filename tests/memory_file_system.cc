@@ -472,6 +472,20 @@ Status MemoryFileSystem::OpenForRead(const Folder& folder,
   return Status::Ok();
 }
 
+bool MemoryFileSystem::StillReaches(const Folder& base,
+                                    const std::string& relative,
+                                    const Folder& folder) {
+  MutexLock lock(&mutex_);
+  const Node* at = MemoryFolder::NodeOf(base);
+  for (const std::string& name : Split(relative)) {
+    if (at->kind != FileKind::kFolder) return false;
+    NodePtr next = Find(*at, name);
+    if (!next || next->kind != FileKind::kFolder) return false;  // no link
+    at = next.get();
+  }
+  return at == MemoryFolder::NodeOf(folder);
+}
+
 Status MemoryFileSystem::StatFolder(const Folder& folder, FileInfo* info) {
   MutexLock lock(&mutex_);
   *info = MemoryFolder::NodeOf(folder)->info;

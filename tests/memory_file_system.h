@@ -102,6 +102,8 @@ class MemoryFileSystem final : public FileSystem {
   Status OpenForRead(const Folder& folder, const std::string& name,
                      std::unique_ptr<ReadableFile>* file,
                      FileInfo* info) override;
+  bool StillReaches(const Folder& base, const std::string& relative,
+                    const Folder& folder) override;
   Status StatFolder(const Folder& folder, FileInfo* info) override;
   Status Stat(const Folder& folder, const std::string& name,
               FileInfo* info) override;

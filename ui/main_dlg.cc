@@ -154,6 +154,10 @@ void CMainDlg::TellOfProblems() {
   if (problems.unreadable_files > 0)
     lines << Count(problems.unreadable_files, "file", "files") +
                  QStringLiteral(" could not be read.");
+  if (problems.moved_folders > 0)
+    lines << Count(problems.moved_folders, "folder was", "folders were") +
+                 QStringLiteral(" moved out of the base folder during the "
+                                "run and left alone.");
   if (problems.failure_entries > 0)
     lines << Count(problems.failure_entries, "change", "changes") +
                  QStringLiteral(
