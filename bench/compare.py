@@ -14,6 +14,8 @@ follow. Everything goes to standard output and to --out.
     bench/compare                       # every corpus and workload
     bench/compare --tiny                # a small synthetic tree (CI)
     bench/compare --corpus kernel --workloads common,names --runs 3
+    bench/compare --corpus kernel --workloads common --flags=--json \
+        --flags=--diff --unchecked-flags='--exclude drivers/'
 
 Installs what it needs through bench/install-deps (as root or with sudo),
 builds vellumshaper-cli in build/, and keeps its corpora in --cache.
@@ -367,7 +369,24 @@ def tree_changes(pristine, work):
 class Command:
     name: str
     line: str
-    role: str  # "cli", "reference" or "peer"
+    # "cli", "reference" or "peer"; "variant" for a cli with --flags
+    # (the tree checked, not its output), "unchecked" for one with
+    # --unchecked-flags (its exit status alone checked).
+    role: str
+
+
+def variants_for(workload, work, clis, flags, unchecked_flags):
+    """Each cli again with each set of extra options, after the plain
+    ones: what an option costs shows in one run."""
+    t, n, w = workload.find, workload.replace, q(work)
+    names = " --no-text" if workload.names_only else ""
+    return [
+        Command("%s%s %s" % (cli.label, names, extra),
+                "%s%s %s --find %s --replace %s %s"
+                % (q(cli.path), names, extra, q(t), q(n), w), role)
+        for role, sets in (("variant", flags), ("unchecked", unchecked_flags))
+        for extra in sets for cli in clis
+    ]
 
 
 def commands_for(workload, work, clis):
@@ -424,6 +443,8 @@ def check_command(command, workload, expected, pristine, work):
 
     need(result.returncode == 0, "exit status %d: %s" % (
         result.returncode, result.stderr.decode(errors="replace")[-500:]))
+    if command.role == "unchecked":
+        return
     changed, extra = tree_changes(pristine, work)
     listed = [l for l in out.splitlines() if l and not l.startswith("\t")]
     entries = [l for l in out.splitlines() if l.startswith("\t")]
@@ -682,6 +703,16 @@ def parse_args():
                         "side by side")
     parser.add_argument("--cli", action="append", type=Path, metavar="PATH",
                         help="time this vellumshaper-cli; may be repeated")
+    parser.add_argument("--flags", action="append", default=[],
+                        metavar="OPTIONS",
+                        help="time each vellumshaper-cli also with these "
+                        "extra options, which must leave the same tree "
+                        "(--json, --diff, --no-undo); may be repeated")
+    parser.add_argument("--unchecked-flags", action="append", default=[],
+                        metavar="OPTIONS",
+                        help="as --flags, for options that change what a "
+                        "run does (--exclude drivers/, -i): only the exit "
+                        "status is checked")
     parser.add_argument("--wait-quiet", type=int, default=0,
                         metavar="SECONDS",
                         help="before timing a workload, wait up to SECONDS "
@@ -807,7 +838,8 @@ def main():
             workload = corpus.workloads[workload_name]
             log("== %s / %s" % (corpus.name, workload.name))
             expected = expectations(pristine, workload)
-            commands = commands_for(workload, work, clis)
+            commands = commands_for(workload, work, clis) + variants_for(
+                workload, work, clis, args.flags, args.unchecked_flags)
             checked, failed = [], []
             for command in commands:
                 try:
