@@ -455,18 +455,26 @@ Status MemoryFileSystem::ListFolder(const Folder& folder,
   return Status::Ok();
 }
 
+Status MemoryFileSystem::FindRegular(const Folder& folder,
+                                     const std::string& name, NodePtr* node) {
+  Status status = CheckName(name);
+  if (!status.ok()) return status;
+  *node = Find(*MemoryFolder::NodeOf(folder), name);
+  if (!*node) return Errno(ENOENT);
+  if ((*node)->kind == FileKind::kSymlink) return Errno(ELOOP);  // O_NOFOLLOW
+  if ((*node)->kind != FileKind::kRegular)
+    return Status::Error(Status::Code::kNotRegular, "Not a regular file");
+  return Status::Ok();
+}
+
 Status MemoryFileSystem::OpenForRead(const Folder& folder,
                                      const std::string& name,
                                      std::unique_ptr<ReadableFile>* file,
                                      FileInfo* info) {
   MutexLock lock(&mutex_);
-  Status status = CheckName(name);
+  NodePtr node;
+  Status status = FindRegular(folder, name, &node);
   if (!status.ok()) return status;
-  NodePtr node = Find(*MemoryFolder::NodeOf(folder), name);
-  if (!node) return Errno(ENOENT);
-  if (node->kind == FileKind::kSymlink) return Errno(ELOOP);  // O_NOFOLLOW
-  if (node->kind != FileKind::kRegular)
-    return Status::Error(Status::Code::kNotRegular, "Not a regular file");
   *info = node->info;
   file->reset(new MemoryReadableFile(node->bytes));
   return Status::Ok();
@@ -563,13 +571,9 @@ Status MemoryFileSystem::HoldForReplace(const Folder& folder,
                                         std::unique_ptr<HeldFile>* held,
                                         FileInfo* info) {
   MutexLock lock(&mutex_);
-  Status status = CheckName(name);
+  NodePtr node;
+  Status status = FindRegular(folder, name, &node);
   if (!status.ok()) return status;
-  NodePtr node = Find(*MemoryFolder::NodeOf(folder), name);
-  if (!node) return Errno(ENOENT);
-  if (node->kind == FileKind::kSymlink) return Errno(ELOOP);  // O_NOFOLLOW
-  if (node->kind != FileKind::kRegular)
-    return Status::Error(Status::Code::kNotRegular, "Not a regular file");
   *info = node->info;
   held->reset(new Held(this, std::move(node)));
   return Status::Ok();

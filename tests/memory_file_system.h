@@ -145,6 +145,10 @@ class MemoryFileSystem final : public FileSystem {
       REQUIRES(mutex_);
   void DropEntry(Node* folder, const std::string& name) REQUIRES(mutex_);
 
+  // The regular file `name` of `folder`, as an open with O_NOFOLLOW finds
+  // it, or the errno such an open gives.
+  Status FindRegular(const Folder& folder, const std::string& name,
+                     NodePtr* node) REQUIRES(mutex_);
   // The node `path` names, following symbolic links on the way, and at
   // its end too if `follow_last` is set, as open(2) does.
   Status Resolve(const std::string& path, bool follow_last,
