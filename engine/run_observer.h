@@ -22,15 +22,20 @@ struct Problem {
     // Memory ran out: the run stopped there, as a stop request stops it.
     // The files told were changed; no other file was. `path` is empty.
     kOutOfMemory,
+    // The settings cannot be run (a regular expression that does not
+    // compile, say): nothing was walked. `path` is empty.
+    kBadSettings,
   };
   Kind kind;
   std::string path;
   std::string reason;  // in the system's words
 
-  // "cannot list PATH: REASON", "cannot read PATH: REASON", or for
-  // out of memory "out of memory: the run stopped".
+  // "cannot list PATH: REASON", "cannot read PATH: REASON", for out of
+  // memory "out of memory: the run stopped", and for settings that cannot
+  // run the reason alone.
   std::string Describe() const {
     if (kind == Kind::kOutOfMemory) return "out of memory: the run stopped";
+    if (kind == Kind::kBadSettings) return reason;
     return (kind == Kind::kUnlistedFolder ? "cannot list " : "cannot read ") +
            path + ": " + reason;
   }
@@ -42,8 +47,9 @@ struct ProblemCounts {
   int unreadable_files = 0;  // a file's text could not be read
   int failure_entries = 0;   // "Failed to change ..." entries recorded
   bool out_of_memory = false;  // the run stopped for want of memory
+  bool bad_settings = false;   // the run could not start
   bool any() const {
-    return out_of_memory ||
+    return out_of_memory || bad_settings ||
            unlisted_folders + unreadable_files + failure_entries > 0;
   }
 };

@@ -23,6 +23,7 @@
 #include "engine/change_log.h"
 #include "engine/code_page.h"
 #include "engine/file_system.h"
+#include "engine/line_pattern.h"
 #include "engine/matcher.h"
 #include "engine/mutex.h"
 #include "engine/path_filter.h"
@@ -58,6 +59,9 @@ struct ScanSettings {
   const PathFilter* filter;
   bool skip_version_control;  // see RunSettings::include_vcs
   SpillStore* spill_store;  // for change lists; null for none
+  // With a match mode on, what is matched instead of `matcher`: the
+  // texts then go through a PatternRewriter. Null: the literal way.
+  const LinePattern* pattern = nullptr;
 };
 
 // Scans the file `name` in `folder`; `buffer` is scratch space. With
