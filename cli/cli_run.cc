@@ -8,6 +8,7 @@
 
 #include "cli/output.h"
 #include "cli/stop_on_signals.h"
+#include "engine/line_pattern.h"
 #include "engine/replace_engine.h"
 
 namespace vs {
@@ -78,6 +79,7 @@ RunSettings SettingsOf(const CliOptions& options) {
   settings.base_dir = options.base_dir;
   settings.find = options.find;
   settings.replace = options.replace;
+  settings.modes = options.modes;
   settings.sub_folders = options.sub_folders;
   settings.change_names = options.change_names;
   settings.change_text = options.change_text;
@@ -170,6 +172,11 @@ int RunCli(const CliOptions& options, std::ostream& out_stream,
            std::ostream& err_stream, const OutputKinds& kinds,
            bool process_ends_after) {
   const RunSettings settings = SettingsOf(options);
+  // A pattern that cannot run is a bad command line, told before anything
+  // is walked.
+  const std::string bad_pattern = MatchingError(settings);
+  if (!bad_pattern.empty())
+    return PrintUsageError(bad_pattern, err_stream, kinds.err_is_terminal);
   Output out(out_stream, kinds.out_is_terminal, settings.code_page);
   Output err(err_stream, kinds.err_is_terminal, settings.code_page);
   auto observer = std::make_unique<CliObserver>(&out, &err);
