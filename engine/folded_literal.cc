@@ -73,7 +73,9 @@ bool FoldedLiteral::WholeWordAt(std::string_view line, std::size_t at,
   }
   // A double-byte character is no word character; a byte standing alone
   // is one when it is an ASCII letter, digit or '_'.
-  if (ends_in_character_) return false;
+  // A find text that ends in a lead byte ends a word only at the line's
+  // end, where that byte is a character of its own.
+  if (ends_in_character_ && end < line.size()) return false;
   auto is_word = [&](std::size_t start) {
     const unsigned char c = static_cast<unsigned char>(line[start]);
     return !code_page_.IsLeadByte(c) && IsAsciiWordByte(c);

@@ -70,6 +70,39 @@ bool PlainReplacement(const std::string& replace, const std::string& find,
   return true;
 }
 
+// Whether `text` is well-formed UTF-8: no stray continuation byte, no
+// sequence cut short, too long, over U+10FFFF or a surrogate.
+bool IsUtf8(const std::string& text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    std::size_t length;
+    unsigned min;
+    unsigned code;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+      length = 2, min = 0x80, code = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      length = 3, min = 0x800, code = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      length = 4, min = 0x10000, code = c & 0x07;
+    } else {
+      return false;
+    }
+    if (text.size() - i < length) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      const unsigned char t = static_cast<unsigned char>(text[i + k]);
+      if ((t & 0xC0) != 0x80) return false;
+      code = code << 6 | (t & 0x3F);
+    }
+    if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+      return false;
+    i += length;
+  }
+  return true;
+}
+
 }  // namespace
 
 void LinePattern::AppendReplacement(std::string_view line,
@@ -143,6 +176,11 @@ MatchPlan PlanMatching(const std::string& find, const std::string& replace,
   } else if (!modes.ignore_case && !modes.whole_word) {
     // The literal way.
   } else if (code_page.number() == CodePage::kUtf8) {
+    if (!IsUtf8(plan.find)) {
+      plan.error = "the find text is not valid UTF-8, which ignoring case "
+                   "and whole words need in the UTF-8 code page";
+      return plan;
+    }
     plan.pattern =
         RegexPattern::Make(plan.find, plan.replace, modes, code_page, &plan.error);
   } else {

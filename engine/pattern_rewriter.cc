@@ -61,12 +61,6 @@ PatternRewriter::PatternRewriter(const LinePattern& pattern,
 Status PatternRewriter::Read() {
   // The line that went on past the last window's whole lines comes along.
   const std::size_t kept = size_ - lines_end_;
-  if (kept > kMaxLineLength) {
-    return Status::Error(
-        Status::Code::kIOError,
-        "a line longer than " + std::to_string(kMaxLineLength >> 20) +
-            " MiB, too long to match a pattern against");
-  }
   if (buffer_->size() < kept + block_size_) buffer_->resize(kept + block_size_);
   char* data = buffer_->data();
   memmove(data, data + lines_end_, kept);
@@ -81,6 +75,12 @@ Status PatternRewriter::Read() {
     const void* last_lf = memrchr(data + kept, '\n', got);
     lines_end_ =
         last_lf ? static_cast<const char*>(last_lf) - data + 1 : 0;
+    if (size_ - lines_end_ > kMaxLineLength) {
+      return Status::Error(
+          Status::Code::kIOError,
+          "a line longer than " + std::to_string(kMaxLineLength >> 20) +
+              " MiB, too long to match a pattern against");
+    }
   }
   return status;
 }

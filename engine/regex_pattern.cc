@@ -58,17 +58,20 @@ std::unique_ptr<RegexPattern> RegexPattern::Make(const std::string& find,
   std::unique_ptr<RegexPattern> p(new RegexPattern(modes, code_page));
   const bool utf8 = p->utf8_;
   std::string pattern = modes.regex ? find : RE2::QuoteMeta(find);
+  const RE2::Options options = OptionsFor(utf8, modes.ignore_case);
   if (modes.whole_word) {
     // The characters on either side are taken into the match, and the
-    // match proper is group 1; a search that goes on from a match's end
+    // match proper is group 1. A search that goes on from a match's end
     // starts a character before it, so that character can be the one in
-    // front of the next match.
-    const char* non_word = utf8 ? "[^\\pL\\pM\\p{Nd}_]" : "[^0-9A-Za-z_]";
-    pattern = std::string("(?:^|") + non_word + ")(" + pattern + ")(?:$|" +
-              non_word + ")";
+    // front of the next match; it must be taken, so that search's form
+    // has no ^ (which would match again at the line's start).
+    const std::string non_word =
+        utf8 ? "[^\\pL\\pM\\p{Nd}_]" : "[^0-9A-Za-z_]";
+    const std::string rest = "(" + pattern + ")(?:$|" + non_word + ")";
+    p->inner_re_ = std::make_unique<RE2>(non_word + rest, options);
+    pattern = "(?:^|" + non_word + ")" + rest;
     p->match_group_ = 1;
   }
-  const RE2::Options options = OptionsFor(utf8, modes.ignore_case);
   p->line_re_ = std::make_unique<RE2>(pattern, options);
   if (!p->line_re_->ok()) {
     *error = "invalid regular expression '" + find +
@@ -230,9 +233,9 @@ bool RegexPattern::Find(std::string_view line, std::size_t from,
   groups.resize(1 + line_re_->NumberOfCapturingGroups());
   const re2::StringPiece text(line.data(), line.size());
   while (from <= line.size()) {
-    const std::size_t start =
-        match_group_ && from > 0 ? CharacterStartBefore(line, from) : from;
-    if (!line_re_->Match(text, start, line.size(), RE2::UNANCHORED,
+    const bool inner = inner_re_ && from > 0;
+    const std::size_t start = inner ? CharacterStartBefore(line, from) : from;
+    if (!(inner ? inner_re_ : line_re_)->Match(text, start, line.size(), RE2::UNANCHORED,
                          groups.data(), static_cast<int>(groups.size())))
       return false;
     const re2::StringPiece& match = groups[match_group_];

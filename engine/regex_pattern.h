@@ -8,7 +8,8 @@
 // no character at all is skipped: the search goes on a character later,
 // so `x*` replaces runs of one x or more and `^` replaces nothing.
 // As a whole word, a match must have a non-word character or a line's
-// end on either side of it.
+// end on either side of it; in UTF-8 a byte that is no valid UTF-8 is a
+// word character (most likely a letter of another charset).
 #pragma once
 
 #include <memory>
@@ -71,6 +72,8 @@ class RegexPattern : public LinePattern {
 
   const bool utf8_;
   std::unique_ptr<re2::RE2> line_re_;   // one line's text is the whole text
+  // As a whole word, the form for a search from past the line's start.
+  std::unique_ptr<re2::RE2> inner_re_;
   std::unique_ptr<re2::RE2> block_re_;  // lines in a row, ^ $ at each line
   // Group of the match in line_re_: 1 when the pattern is wrapped in
   // the tests of a whole word, else 0.

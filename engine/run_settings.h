@@ -25,7 +25,8 @@ struct MatchModes {
   bool ignore_case = false;
   // A match counts only between two non-word characters (or a line's
   // ends): word characters are ASCII letters, digits and '_', and in UTF-8
-  // every Unicode letter, combining mark and decimal digit.
+  // every Unicode letter, combining mark and decimal digit, and a byte
+  // that is no valid UTF-8 (most likely a letter of another charset).
   bool whole_word = false;
   // Only with ignore_case: a match all in lower case, all in upper case, or
   // with a first letter in upper case and the rest in lower case, gives

@@ -25,6 +25,10 @@ void ExpectSameOptions(const CliOptions& want, const CliOptions& got) {
   EXPECT_EQ(want.change_text, got.change_text);
   EXPECT_EQ(want.dry_run, got.dry_run);
   EXPECT_EQ(want.code_page, got.code_page);
+  EXPECT_EQ(want.modes.ignore_case, got.modes.ignore_case);
+  EXPECT_EQ(want.modes.whole_word, got.modes.whole_word);
+  EXPECT_EQ(want.modes.preserve_case, got.modes.preserve_case);
+  EXPECT_EQ(want.modes.regex, got.modes.regex);
   EXPECT_EQ(want.base_dir, got.base_dir);
 }
 
@@ -79,6 +83,23 @@ TEST(ParseCommandLineTest, RunSettings) {
        [](CliOptions& o) { o.dry_run = true, o.base_dir = "--help"; }},
       {{"-"}, [](CliOptions& o) { o.base_dir = "-"; }},
       {{"/tmp/a b/"}, [](CliOptions& o) { o.base_dir = "/tmp/a b/"; }},
+      // The match modes, short and long, clustered, in any order.
+      {{"-i", "-w", "-e", "dir"},
+       [](CliOptions& o) {
+         o.modes.ignore_case = o.modes.whole_word = o.modes.regex = true;
+       }},
+      {{"--ignore-case", "--word", "--regex", "dir"},
+       [](CliOptions& o) {
+         o.modes.ignore_case = o.modes.whole_word = o.modes.regex = true;
+       }},
+      {{"--preserve-case", "dir", "-iwf", "x"},
+       [](CliOptions& o) {
+         o.modes.preserve_case = o.modes.ignore_case = true;
+         o.modes.whole_word = true, o.find = "x";
+       }},
+      // A pattern is not checked here: that needs the run's code page.
+      {{"-e", "-f", "a(", "dir"},
+       [](CliOptions& o) { o.modes.regex = true, o.find = "a("; }},
   };
   for (const RunCase& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -102,6 +123,7 @@ TEST(ParseCommandLineTest, DefaultsMatchAPlainRun) {
   EXPECT_FALSE(options.code_page.has_value());
   EXPECT_TRUE(options.filter.empty());
   EXPECT_FALSE(options.include_vcs);
+  EXPECT_FALSE(options.modes.any());
 }
 
 TEST(ParseCommandLineTest, GlobsAddUpToOneFilter) {
@@ -173,6 +195,11 @@ TEST(ParseCommandLineTest, UsageErrors) {
       {{"--incl", "x", "dir"}, "ambiguous option '--incl'"},
       {{"--include-vcs=1", "dir"},
        "option '--include-vcs' doesn't allow an argument"},
+      {{"--preserve-case", "dir"},
+       "--preserve-case works only with -i (--ignore-case)"},
+      {{"-w", "--preserve-case", "-e", "dir"},
+       "--preserve-case works only with -i (--ignore-case)"},
+      {{"--re", "dir"}, "ambiguous option '--re'"},
   };
   for (const auto& [args, message] : cases) {
     SCOPED_TRACE(testing::PrintToString(args));
