@@ -19,10 +19,14 @@ class NaiveRegex {
  public:
   // A whole word has no word character (NaiveIsWord) right before it and
   // is followed by a line's end or a non-word character.
+  // Preserving case, the replacement takes the shape of the match as
+  // NaiveShaped gives it.
   NaiveRegex(const std::string& pattern, const std::string& replace,
-             int code_page, bool ignore_case, bool whole_word)
+             int code_page, bool ignore_case, bool whole_word,
+             bool preserve_case = false)
       : code_page_(code_page),
         whole_word_(whole_word),
+        preserve_case_(preserve_case),
         replace_(replace),
         re_(whole_word ? "(" + pattern + ")(?:$|" +
                              (code_page == 65001 ? "[^\\pL\\pM\\p{Nd}_]"
@@ -45,7 +49,11 @@ class NaiveRegex {
         at += chars[k++].size();
         continue;
       }
-      out += Expand(groups);
+      const std::string expanded = Expand(groups);
+      out += preserve_case_
+                 ? NaiveShaped(std::string(groups[1].data(), groups[1].size()),
+                               expanded)
+                 : expanded;
       while (at < end) at += chars[k++].size();
     }
     return out;
@@ -113,6 +121,7 @@ class NaiveRegex {
 
   const int code_page_;
   const bool whole_word_;
+  const bool preserve_case_;
   const std::string replace_;
   const RE2 re_;
 };

@@ -14,6 +14,8 @@
 #include "fuzz/naive_regex.h"
 #include "fuzz/naive_rule.h"
 #include "tests/memory_file.h"
+#include "tests/temp_folder.h"
+#include "tests/test_engine.h"
 
 namespace vs::test {
 namespace {
@@ -182,10 +184,11 @@ TEST_P(RegexModesTest, FollowsThePlainRule) {
   const std::vector<std::string> pieces = Pieces(code_page);
   std::mt19937 rng(code_page + 7);
   for (const Pattern& p : patterns) {
-    for (const char* flags : {"e", "ei", "ew", "eiw"}) {
+    for (const char* flags : {"e", "ei", "ew", "eiw", "eip"}) {
       const MatchModes modes = Modes(flags);
       const fuzz::NaiveRegex naive(p.pattern, p.replace, code_page,
-                                   modes.ignore_case, modes.whole_word);
+                                   modes.ignore_case, modes.whole_word,
+                                   modes.preserve_case);
       ASSERT_TRUE(naive.ok());
       const MatchPlan plan = PlanMatching(p.pattern, p.replace, modes,
                                           CodePage(code_page));
@@ -355,6 +358,47 @@ TEST(RegexLineTest, ALineTooLongToMatchFailsTheFile) {
   MemoryReadableFile long_file(long_line + "\n", ReadSizes());
   ASSERT_TRUE(rewriter.FindsChange(&long_file, &found).ok());
   EXPECT_TRUE(found);
+}
+
+// Settings that cannot run are told as a problem, and walk nothing: not
+// a name or a text changes, even those a plain match would change.
+TEST(MatchModesRunTest, SettingsThatCannotRunChangeNothing) {
+  TempFolder tree;
+  tree.Write("a(b.txt", "a(b\n");
+  TestEngine engine;
+  engine.settings.find = "a(b";
+  engine.settings.replace = "x";
+  engine.settings.modes.regex = true;
+  engine.settings.code_page = CodePage(1252);
+  engine.ProcessFolder(tree.path());
+  EXPECT_TRUE(engine.problems().bad_settings);
+  ASSERT_EQ(1u, engine.problems_met.size());
+  EXPECT_EQ(Problem::Kind::kBadSettings, engine.problems_met[0].kind);
+  EXPECT_EQ(0u, engine.reports[0].find("invalid regular expression"))
+      << engine.reports[0];
+  EXPECT_EQ("a(b\n", tree.Read("a(b.txt"));
+  EXPECT_EQ(0u, engine.log().size());
+}
+
+// A whole run with a mode: texts and names, a CR LF line end kept, a
+// file that only holds the text in another case left alone without -i.
+TEST(MatchModesRunTest, ARunChangesTextsAndNames) {
+  TempFolder tree;
+  tree.Write("Foo.txt", "foo FOO\r\nfood\n");
+  tree.Write("other.txt", "no match\n");
+  TestEngine engine;
+  engine.settings.find = "foo";
+  engine.settings.replace = "bar";
+  engine.settings.modes.ignore_case = true;
+  engine.settings.modes.whole_word = true;
+  engine.settings.modes.preserve_case = true;
+  engine.settings.code_page = CodePage(CodePage::kUtf8);
+  engine.ProcessFolder(tree.path());
+  EXPECT_FALSE(engine.problems().any());
+  EXPECT_EQ("bar BAR\r\nfood\n", tree.Read("Bar.txt"));
+  EXPECT_FALSE(tree.Exists("Foo.txt"));
+  EXPECT_EQ("no match\n", tree.Read("other.txt"));
+  EXPECT_EQ(std::vector<std::string>{tree.Path("Foo.txt")}, engine.files);
 }
 
 }  // namespace
