@@ -180,6 +180,8 @@ TEST_P(RegexModesTest, FollowsThePlainRule) {
       {"a|ab", "($0)"},       {"(?P<x>k)s?", "${x}-"},
       {"\\bab", "Z"},         {".", "."},
       {"\\s+", " "},          {"[^ab]+", "_"},
+      // Flags that turn multi-line matching off keep ^ at each line.
+      {"(?i-m:^b)", "<$0>"},
   };
   const std::vector<std::string> pieces = Pieces(code_page);
   std::mt19937 rng(code_page + 7);
