@@ -181,9 +181,17 @@ bool RegexPattern::ParseTemplate(const std::string& replace,
 std::size_t RegexPattern::CharacterLength(std::string_view line,
                                           std::size_t at) const {
   if (!utf8_) return 1;
+  // The bytes of a well-formed sequence; a byte that starts none is a
+  // character of its own, as RE2 takes it.
   const unsigned char c = static_cast<unsigned char>(line[at]);
-  const std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-  return std::min(length, line.size() - at);
+  const std::size_t length = c >= 0xF0 && c <= 0xF4   ? 4
+                             : c >= 0xE0 && c <= 0xEF ? 3
+                             : c >= 0xC2 && c <= 0xDF ? 2
+                                                      : 1;
+  if (line.size() - at < length) return 1;
+  for (std::size_t k = 1; k < length; ++k)
+    if ((static_cast<unsigned char>(line[at + k]) & 0xC0) != 0x80) return 1;
+  return length;
 }
 
 std::size_t RegexPattern::CharacterStartBefore(std::string_view line,
