@@ -43,7 +43,7 @@ char CaseBit(char c) { return IsLetter(c) ? 0x20 : 0; }
 
 }  // namespace
 
-FoldSearch::FoldSearch(std::string_view needle) {
+FoldSearch::FoldSearch(std::string_view needle, Method method) {
   lower_.reserve(needle.size());
   for (char c : needle) lower_ += Lower(c);
   const std::size_t n = lower_.size();
@@ -64,7 +64,13 @@ FoldSearch::FoldSearch(std::string_view needle) {
   first_ = rarest < other ? rarest : other;
   second_ = rarest < other ? other : rarest;
 #if defined(VS_X86_VECTORS)
-  avx2_ = __builtin_cpu_supports("avx2");
+  if (method == Method::kSse2) {
+    loop_ = Loop::kSse2;  // every x86-64 processor has it
+  } else if (method == Method::kFastest) {
+    loop_ = __builtin_cpu_supports("avx2") ? Loop::kAvx2 : Loop::kSse2;
+  }
+#else
+  (void)method;
 #endif
 }
 
@@ -176,11 +182,12 @@ const char* FoldSearch::Find(const char* text, std::size_t length) const {
   if (n == 0 || length < n) return nullptr;
   const char* stop = text;
 #if defined(VS_X86_VECTORS)
-  if (n >= 2) {
-    const char* hit = avx2_ ? FindAvx2(text, length, &stop)
-                            : FindSse2(text, length, &stop);
-    if (hit) return hit;
-  }
+  const char* hit = nullptr;
+  if (n >= 2 && loop_ == Loop::kAvx2)
+    hit = FindAvx2(text, length, &stop);
+  else if (n >= 2 && loop_ == Loop::kSse2)
+    hit = FindSse2(text, length, &stop);
+  if (hit) return hit;
 #endif
   return FindScalar(stop, static_cast<std::size_t>(text + length - stop));
 }

@@ -16,8 +16,13 @@ namespace vs {
 
 class FoldSearch {
  public:
+  // The ways to search, all with the same results: the fastest this
+  // processor has, or one named (the tests try each).
+  enum class Method { kFastest, kScalar, kSse2 };
+
   // The needle is copied; an empty needle is found nowhere.
-  explicit FoldSearch(std::string_view needle);
+  explicit FoldSearch(std::string_view needle,
+                      Method method = Method::kFastest);
 
   // The start of the first place in text[0, length) whose bytes equal the
   // needle's but for the case of ASCII letters, or null.
@@ -44,7 +49,7 @@ class FoldSearch {
   std::string lower_;  // the needle, ASCII letters lowered
   std::vector<std::size_t> border_;  // KMP: longest proper border of each prefix
   std::size_t first_ = 0, second_ = 0;  // offsets of the two rarest bytes
-  bool avx2_ = false;
+  enum class Loop { kScalar, kSse2, kAvx2 } loop_ = Loop::kScalar;
 };
 
 }  // namespace vs
