@@ -17,6 +17,23 @@ const char kUsage[] =
     "  -f, --find=TEXT      the text to find (default: empty, which changes\n"
     "                       nothing)\n"
     "  -r, --replace=TEXT   the text to put in its place (default: empty)\n"
+    "  -i, --ignore-case    match letters in either case: ASCII letters, and\n"
+    "                       in UTF-8 every letter (Unicode simple case\n"
+    "                       folding); in a double-byte code page ASCII only\n"
+    "  -w, --word           match whole words only: no letter, digit or '_'\n"
+    "                       right before or after a match (in UTF-8 also\n"
+    "                       Unicode letters, marks and digits, and bytes\n"
+    "                       that are not UTF-8)\n"
+    "      --preserve-case  with -i: a match all in lower case, all in upper\n"
+    "                       case, or with its first letter upper and the\n"
+    "                       rest lower gives its replacement that case\n"
+    "                       (widget->gadget: Widget->Gadget, WIDGET->GADGET);\n"
+    "                       any other match takes the replacement as typed.\n"
+    "                       Only ASCII letters count and change\n"
+    "  -e, --regex          the find TEXT is a regular expression (RE2),\n"
+    "                       matched within a line; in the replacement $1 or\n"
+    "                       ${1} is a group, ${name} a named group, $0 the\n"
+    "                       match, $$ a dollar\n"
     "      --no-subfolders  leave the subfolders of BASE_DIR alone\n"
     "      --no-names       leave file names alone\n"
     "      --no-text        leave the text in the files alone\n"
@@ -55,6 +72,14 @@ const char kUsage[] =
     "A file git tracks is never ignored, and a repository nested below\n"
     "BASE_DIR follows its own rules. Outside a git repository no rules\n"
     "apply.\n"
+    "A regular expression is matched in time linear in the line, whatever\n"
+    "it is, and never across a line end; a match of no character (from 'x*'\n"
+    "or '^') is skipped. Names are matched as one line. Lines are matched as\n"
+    "UTF-8 in the UTF-8 code page, as bytes in a single-byte one (where a\n"
+    "regular expression with -i also folds Latin-1 letters); a double-byte\n"
+    "code page takes only a pattern without metacharacters. One that does\n"
+    "not compile is a bad command line. With -i, -w or -e a file with a line over 32 MiB is left\n"
+    "alone, as unreadable.\n"
     "\n"
     "Version control's own folders (.git, .hg, .svn, .bzr, _darcs, CVS) are\n"
     "never entered, a file named .git is never touched, and no file is\n"
@@ -114,11 +139,16 @@ enum LongOnlyOption {
   kJson,
   kDiff,
   kNoWait,
+  kPreserveCase,
 };
 
 const option kOptions[] = {
     {"find", required_argument, nullptr, 'f'},
     {"replace", required_argument, nullptr, 'r'},
+    {"ignore-case", no_argument, nullptr, 'i'},
+    {"word", no_argument, nullptr, 'w'},
+    {"preserve-case", no_argument, nullptr, kPreserveCase},
+    {"regex", no_argument, nullptr, 'e'},
     {"no-subfolders", no_argument, nullptr, kNoSubFolders},
     {"no-names", no_argument, nullptr, kNoNames},
     {"no-text", no_argument, nullptr, kNoText},
@@ -139,7 +169,7 @@ const option kOptions[] = {
 
 // The leading ':' makes getopt_long return ':' for a missing argument and
 // keeps it from printing anything itself.
-constexpr char kShortOptions[] = ":f:r:nxhV";
+constexpr char kShortOptions[] = ":f:r:iwenxhV";
 
 const option* FindOption(int value) {
   for (const option* o = kOptions; o->name; ++o) {
@@ -217,6 +247,18 @@ bool ApplyOption(int c, const char* argument, ParseResult* result) {
       return true;
     case 'r':
       options.replace = argument;
+      return true;
+    case 'i':
+      options.modes.ignore_case = true;
+      return true;
+    case 'w':
+      options.modes.whole_word = true;
+      return true;
+    case kPreserveCase:
+      options.modes.preserve_case = true;
+      return true;
+    case 'e':
+      options.modes.regex = true;
       return true;
     case kNoSubFolders:
       options.sub_folders = false;
@@ -317,6 +359,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   std::vector<char*> operands;
   for (int i = optind; i < argc; ++i) operands.push_back(argv[i]);
   TakeBaseDir(operands, &result);
+  if (result.action == ParseResult::Action::kRun &&
+      result.options.modes.preserve_case && !result.options.modes.ignore_case)
+    return UsageError("--preserve-case works only with -i (--ignore-case)");
   return result;
 }
 

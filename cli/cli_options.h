@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/path_filter.h"
+#include "engine/run_settings.h"
 
 namespace vs {
 
@@ -24,6 +25,10 @@ enum class OutputFormat { kListing, kJson, kDiff };
 struct CliOptions {
   std::string find;  // empty: the run changes nothing
   std::string replace;
+  // -i, -w, --preserve-case (only with -i) and -e. Whether a regular
+  // expression compiles is learnt when the run starts, in the code page
+  // of the run.
+  MatchModes modes;
   bool sub_folders = true;
   bool change_names = true;
   bool change_text = true;

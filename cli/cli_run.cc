@@ -12,6 +12,7 @@
 #include "cli/output.h"
 #include "cli/run_report.h"
 #include "cli/stop_on_signals.h"
+#include "engine/line_pattern.h"
 #include "engine/replace_engine.h"
 #include "engine/run_lock.h"
 
@@ -70,7 +71,9 @@ class CliObserver final : public RunObserver {
       }
       if (!out_.Good()) StopForOutput();
     }
-    line_texts_.clear();
+    // Let go of the scratch file's share too: the engine, which owns the
+    // scratch file, goes before this observer.
+    line_texts_ = ChangeList();
   }
 
   // Why the output is incomplete, if it is for something other than a
@@ -113,6 +116,7 @@ RunSettings SettingsOf(const CliOptions& options) {
   settings.base_dir = options.base_dir;
   settings.find = options.find;
   settings.replace = options.replace;
+  settings.modes = options.modes;
   settings.sub_folders = options.sub_folders;
   settings.change_names = options.change_names;
   settings.change_text = options.change_text;
@@ -226,6 +230,11 @@ int RunCli(const CliOptions& options, std::ostream& out_stream,
            std::ostream& err_stream, const OutputKinds& kinds,
            bool process_ends_after) {
   RunSettings settings = SettingsOf(options);
+  // A pattern that cannot run is a bad command line, told before anything
+  // is walked.
+  const std::string bad_pattern = MatchingError(settings);
+  if (!bad_pattern.empty())
+    return PrintUsageError(bad_pattern, err_stream, kinds.err_is_terminal);
   Output out(out_stream, kinds.out_is_terminal, settings.code_page);
   Output err(err_stream, kinds.err_is_terminal, settings.code_page);
   std::shared_ptr<GitIgnoreRules> git_ignore;

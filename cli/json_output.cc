@@ -16,6 +16,7 @@ const char* KindName(Problem::Kind kind) {
     case Problem::Kind::kUnreadableFile: return "unreadable_file";
     case Problem::Kind::kOutOfMemory: return "out_of_memory";
     case Problem::Kind::kMovedFolder: return "moved_folder";
+    case Problem::Kind::kBadSettings: return "bad_settings";
   }
   return "other";
 }

@@ -6,6 +6,7 @@
 #include "engine/change_entry.h"
 #include "engine/file_names.h"
 #include "engine/sync_pool.h"
+#include "engine/pattern_rewriter.h"
 #include "engine/text_rewriter.h"
 
 namespace vs {
@@ -24,10 +25,12 @@ FileSteps::FileSteps(const RunSettings& settings, FileSystem* file_system,
       file_system_(file_system),
       observer_(observer),
       counts_(counts),
-      matcher_(settings.find, settings.code_page),
+      plan_(PlanMatching(settings.find, settings.replace, settings.modes,
+                         settings.code_page)),
+      matcher_(plan_.find, settings.code_page),
       scan_settings_{file_system,
                      &matcher_,
-                     settings.replace,
+                     plan_.replace,
                      &settings.code_page,
                      settings.change_text && !NothingToReplace(),
                      settings.sub_folders,
@@ -36,11 +39,13 @@ FileSteps::FileSteps(const RunSettings& settings, FileSystem* file_system,
                      !settings.include_vcs,
                      settings.one_file_system,
                      spill_store,
-                     settings.keep_line_texts} {}
+                     settings.keep_line_texts,
+                     plan_.pattern.get()} {}
 
 bool FileSteps::NothingToReplace() const {
-  return Matcher::NeverMatches(settings_.find) ||
-         settings_.find == settings_.replace;
+  if (!plan_.error.empty()) return true;
+  if (plan_.pattern) return false;
+  return Matcher::NeverMatches(plan_.find) || plan_.find == plan_.replace;
 }
 
 PendingFile FileSteps::Begin(std::shared_ptr<const Folder> folder,
@@ -126,13 +131,21 @@ void FileSteps::StreamText(PendingFile* file, const ScanResult& first_look) {
     status = CreateTemp(file, info);
     if (!status.ok()) return FailText(file, status);
   }
-  TextRewriter rewriter(matcher_, settings_.replace, settings_.code_page,
-                        &read_buffer_);
   ChangeList lines(scan_settings_.spill_store);
   ChangeList line_texts(scan_settings_.spill_store);
   bool binary = false;
-  status = rewriter.Rewrite(in.get(), file->temp.get(), &lines, &binary,
-                            settings_.keep_line_texts ? &line_texts : nullptr);
+  ChangeList* const kept = settings_.keep_line_texts ? &line_texts : nullptr;
+  if (plan_.pattern) {
+    PatternRewriter rewriter(*plan_.pattern, settings_.code_page,
+                             &read_buffer_);
+    status = rewriter.Rewrite(in.get(), file->temp.get(), &lines, &binary,
+                              kept);
+  } else {
+    TextRewriter rewriter(matcher_, plan_.replace, settings_.code_page,
+                          &read_buffer_);
+    status = rewriter.Rewrite(in.get(), file->temp.get(), &lines, &binary,
+                              kept);
+  }
   if (status.ok() && file->temp) status = file->temp->Flush();
   if (!status.ok()) return FailText(file, status);
   if (binary || lines.empty()) {  // the file changed since the first look
@@ -327,8 +340,8 @@ void FileSteps::Discard(PendingFile* file) {
 }
 
 void FileSteps::PlanNewName(PendingFile* file) {
-  std::string new_name = ReplaceAll(file->name, settings_.find,
-                                    settings_.replace, settings_.code_page);
+  if (!plan_.error.empty()) return;
+  std::string new_name = ReplaceAll(file->name, plan_, settings_.code_page);
   if (new_name == file->name) return;
   file->refusal = RefusalOf(new_name);
   // A file of such a name would be taken for version control's own: a
@@ -423,6 +436,17 @@ std::string ReplaceAll(std::string text, const std::string& find,
     boundary = at;
   }
   result.append(text, copied, std::string::npos);
+  return result;
+}
+
+std::string ReplaceAll(std::string text, const MatchPlan& plan,
+                       const CodePage& code_page) {
+  if (!plan.error.empty()) return text;
+  if (!plan.pattern) return ReplaceAll(std::move(text), plan.find, plan.replace,
+                                       code_page);
+  MatchState state;
+  std::string result;
+  if (!ReplaceInLine(*plan.pattern, text, &state, &result)) return text;
   return result;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/file_system.h"
+#include "engine/line_pattern.h"
 #include "engine/matcher.h"
 #include "engine/pending_file.h"
 #include "engine/run_observer.h"
@@ -97,6 +98,9 @@ class FileSteps {
   FileSystem* const file_system_;
   RunObserver* const observer_;
   ProblemCounts* const counts_;
+  // How the find text is matched; made before the matcher, which holds
+  // on to its find text.
+  const MatchPlan plan_;
   const Matcher matcher_;
   const ScanSettings scan_settings_;
   std::vector<char> read_buffer_;  // reused for every file the walk reads
@@ -116,5 +120,11 @@ class FileSteps {
 // overlap on character boundaries of `code_page`, replaced by `replace`.
 std::string ReplaceAll(std::string text, const std::string& find,
                        const std::string& replace, const CodePage& code_page);
+
+// `text` with every match of the plan's replaced, left to right, on the
+// plan's own way: the literal one, or its pattern's with `text` taken as
+// one line. A plan that cannot run changes nothing.
+std::string ReplaceAll(std::string text, const MatchPlan& plan,
+                       const CodePage& code_page);
 
 }  // namespace vs

@@ -5,6 +5,7 @@
 
 #include "engine/commit_batch.h"
 #include "engine/file_steps.h"
+#include "engine/line_pattern.h"
 #include "engine/sync_pool.h"
 
 namespace vs {
@@ -39,6 +40,12 @@ void ReplaceEngine::ProcessFolder(const std::string& folder) {
   problems_ = ProblemCounts();
   progress_ = RunProgress();
   if (folder.empty() || stop_requested()) return;
+  const std::string bad_settings = MatchingError(settings_);
+  if (!bad_settings.empty()) {
+    problems_.bad_settings = true;
+    observer_->OnProblem(Problem{Problem::Kind::kBadSettings, "", bad_settings});
+    return;
+  }
   try {
     Run(folder);
   } catch (const std::bad_alloc&) {
@@ -181,6 +188,12 @@ bool ReplaceEngine::ChangeFileText(const std::string& path,
 }
 
 std::string ReplaceEngine::ReplaceText(std::string text) const {
+  if (settings_.modes.any()) {
+    return ReplaceAll(std::move(text),
+                      PlanMatching(settings_.find, settings_.replace,
+                                   settings_.modes, settings_.code_page),
+                      settings_.code_page);
+  }
   return ReplaceAll(std::move(text), settings_.find, settings_.replace,
                     settings_.code_page);
 }

@@ -46,7 +46,8 @@ class ReplaceEngine {
   // include_vcs is on, goes through the text step and the name step, is
   // recorded in the change log, and is told to the observer when it
   // changed or a change of it failed. An empty folder
-  // text is refused: nothing is walked. Returns when the walk is over or
+  // text is refused: nothing is walked, and so are settings that cannot
+  // run (told as a kBadSettings problem). Returns when the walk is over or
   // stopped.
   // Running out of memory (std::bad_alloc, on any thread of the run)
   // stops the run as RequestStop does, with every file all old or all
@@ -62,7 +63,8 @@ class ReplaceEngine {
   bool ChangeFileText(const std::string& path, ChangeList& changes);
 
   // `text` with every occurrence of the find text, found left to right
-  // without overlap, replaced by the replace text.
+  // without overlap, replaced by the replace text; with a match mode on,
+  // every match, `text` taken as one line.
   std::string ReplaceText(std::string text) const;
 
   // Asks the run in progress to stop, from any thread (a signal handler

@@ -25,17 +25,22 @@ struct Problem {
     // A folder was moved out of the base folder while the run worked in
     // it: nothing in it was changed after that.
     kMovedFolder,
+    // The settings cannot be run (a regular expression that does not
+    // compile, say): nothing was walked. `path` is empty.
+    kBadSettings,
   };
   Kind kind;
   std::string path;
   std::string reason;  // in the system's words
 
   // "cannot list PATH: REASON", "cannot read PATH: REASON", "left PATH
-  // alone: moved out of the folder during the run", or for out of memory
-  // "out of memory: the run stopped".
+  // alone: moved out of the folder during the run", for out of memory
+  // "out of memory: the run stopped", and for settings that cannot run
+  // the reason alone.
   std::string Describe() const {
     if (kind == Kind::kOutOfMemory) return "out of memory: the run stopped";
     if (kind == Kind::kMovedFolder) return "left " + path + " alone: " + reason;
+    if (kind == Kind::kBadSettings) return reason;
     return (kind == Kind::kUnlistedFolder ? "cannot list " : "cannot read ") +
            path + ": " + reason;
   }
@@ -48,8 +53,9 @@ struct ProblemCounts {
   int failure_entries = 0;   // "Failed to change ..." entries recorded
   int moved_folders = 0;     // moved out of the tree during the run
   bool out_of_memory = false;  // the run stopped for want of memory
+  bool bad_settings = false;   // the run could not start
   bool any() const {
-    return out_of_memory ||
+    return out_of_memory || bad_settings ||
            unlisted_folders + unreadable_files + failure_entries +
                    moved_folders >
                0;

@@ -19,10 +19,35 @@ inline unsigned DefaultScanThreads() {
   return cores > 1 ? cores - 1 : 0;
 }
 
+// How the find text is matched. All off: byte for byte, case and all, as a
+// plain text; that is the way a run takes when nothing here is on.
+struct MatchModes {
+  // ASCII letters match in either case; in UTF-8 every letter, by Unicode
+  // simple case folding. In a double-byte code page only ASCII letters.
+  bool ignore_case = false;
+  // A match counts only between two non-word characters (or a line's
+  // ends): word characters are ASCII letters, digits and '_', and in UTF-8
+  // every Unicode letter, combining mark and decimal digit, and a byte
+  // that is no valid UTF-8 (most likely a letter of another charset).
+  bool whole_word = false;
+  // Only with ignore_case: a match all in lower case, all in upper case, or
+  // with a first letter in upper case and the rest in lower case, gives
+  // the replacement that shape (ASCII letters only).
+  bool preserve_case = false;
+  // The find text is a regular expression, matched within a line; the
+  // replacement may name groups as $1, ${name}, and $$ is a dollar.
+  bool regex = false;
+
+  bool any() const {
+    return ignore_case || whole_word || preserve_case || regex;
+  }
+};
+
 struct RunSettings {
   std::string base_dir;
   std::string find;     // empty: nothing changes
   std::string replace;  // empty: every occurrence is deleted
+  MatchModes modes;
   bool sub_folders = true;
   bool change_names = true;
   bool change_text = true;

@@ -6,6 +6,7 @@
 
 #include "engine/file_names.h"
 #include "engine/string_sink.h"
+#include "engine/pattern_rewriter.h"
 #include "engine/text_rewriter.h"
 
 namespace vs {
@@ -39,11 +40,13 @@ constexpr std::size_t kNewTextBudget = 64 << 20;
 
 }  // namespace
 
-Status ScanOpenFile(const ScanSettings& settings, ReadableFile* file,
-                    std::vector<char>* buffer, bool* changes,
-                    std::unique_ptr<NewText>* new_text) {
-  TextRewriter rewriter(*settings.matcher, settings.replace,
-                        *settings.code_page, buffer);
+namespace {
+
+// The look at one open file, through either rewriter.
+template <typename Rewriter>
+Status ScanWith(Rewriter& rewriter, const ScanSettings& settings,
+                ReadableFile* file, bool* changes,
+                std::unique_ptr<NewText>* new_text) {
   bool found = false, binary = false;
   Status status = rewriter.FindsChange(file, &found);
   *changes = false;
@@ -72,6 +75,20 @@ Status ScanOpenFile(const ScanSettings& settings, ReadableFile* file,
   *new_text = std::move(text);
   *changes = true;
   return status;
+}
+
+}  // namespace
+
+Status ScanOpenFile(const ScanSettings& settings, ReadableFile* file,
+                    std::vector<char>* buffer, bool* changes,
+                    std::unique_ptr<NewText>* new_text) {
+  if (settings.pattern) {
+    PatternRewriter rewriter(*settings.pattern, *settings.code_page, buffer);
+    return ScanWith(rewriter, settings, file, changes, new_text);
+  }
+  TextRewriter rewriter(*settings.matcher, settings.replace,
+                        *settings.code_page, buffer);
+  return ScanWith(rewriter, settings, file, changes, new_text);
 }
 
 ScanResult ScanFile(const ScanSettings& settings, const Folder& folder,

@@ -24,6 +24,7 @@
 #include "engine/code_page.h"
 #include "engine/file_system.h"
 #include "engine/ignore_rules.h"
+#include "engine/line_pattern.h"
 #include "engine/matcher.h"
 #include "engine/mutex.h"
 #include "engine/path_filter.h"
@@ -63,6 +64,9 @@ struct ScanSettings {
   bool one_file_system;       // see RunSettings::one_file_system
   SpillStore* spill_store;  // for change lists; null for none
   bool keep_line_texts;  // see RunSettings::keep_line_texts
+  // With a match mode on, what is matched instead of `matcher`: the
+  // texts then go through a PatternRewriter. Null: the literal way.
+  const LinePattern* pattern = nullptr;
 };
 
 // Scans the file `name` in `folder`; `buffer` is scratch space. With

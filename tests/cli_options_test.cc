@@ -33,6 +33,10 @@ void ExpectSameOptions(const CliOptions& want, const CliOptions& got) {
   EXPECT_EQ(want.include_vcs, got.include_vcs);
   EXPECT_EQ(want.no_wait, got.no_wait);
   EXPECT_EQ(want.one_file_system, got.one_file_system);
+  EXPECT_EQ(want.modes.ignore_case, got.modes.ignore_case);
+  EXPECT_EQ(want.modes.whole_word, got.modes.whole_word);
+  EXPECT_EQ(want.modes.preserve_case, got.modes.preserve_case);
+  EXPECT_EQ(want.modes.regex, got.modes.regex);
   EXPECT_EQ(want.base_dir, got.base_dir);
 }
 
@@ -98,6 +102,23 @@ TEST(ParseCommandLineTest, RunSettings) {
        [](CliOptions& o) { o.one_file_system = true, o.dry_run = true; }},
       {{"--one-file-system", "dir"},
        [](CliOptions& o) { o.one_file_system = true; }},
+      // The match modes, short and long, clustered, in any order.
+      {{"-i", "-w", "-e", "dir"},
+       [](CliOptions& o) {
+         o.modes.ignore_case = o.modes.whole_word = o.modes.regex = true;
+       }},
+      {{"--ignore-case", "--word", "--regex", "dir"},
+       [](CliOptions& o) {
+         o.modes.ignore_case = o.modes.whole_word = o.modes.regex = true;
+       }},
+      {{"--preserve-case", "dir", "-iwf", "x"},
+       [](CliOptions& o) {
+         o.modes.preserve_case = o.modes.ignore_case = true;
+         o.modes.whole_word = true, o.find = "x";
+       }},
+      // A pattern is not checked here: that needs the run's code page.
+      {{"-e", "-f", "a(", "dir"},
+       [](CliOptions& o) { o.modes.regex = true, o.find = "a("; }},
   };
   for (const RunCase& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -124,6 +145,7 @@ TEST(ParseCommandLineTest, DefaultsMatchAPlainRun) {
   EXPECT_FALSE(options.gitignore);
   EXPECT_EQ(OutputFormat::kListing, options.format);
   EXPECT_FALSE(options.no_wait);
+  EXPECT_FALSE(options.modes.any());
 }
 
 TEST(ParseCommandLineTest, GlobsAddUpToOneFilter) {
@@ -199,6 +221,11 @@ TEST(ParseCommandLineTest, UsageErrors) {
        "option '--include-vcs' doesn't allow an argument"},
       {{"--json", "--diff", "dir"}, "--json and --diff cannot be given"},
       {{"--diff", "dir", "--json"}, "--json and --diff cannot be given"},
+      {{"--preserve-case", "dir"},
+       "--preserve-case works only with -i (--ignore-case)"},
+      {{"-w", "--preserve-case", "-e", "dir"},
+       "--preserve-case works only with -i (--ignore-case)"},
+      {{"--re", "dir"}, "ambiguous option '--re'"},
   };
   for (const auto& [args, message] : cases) {
     SCOPED_TRACE(testing::PrintToString(args));

@@ -481,5 +481,62 @@ TEST_F(CliTest, OutOfMemoryStopsTheRunAndSaysSo) {
   }
 }
 
+// The modes from the command line to the listing, in code page 1252 and
+// UTF-8 given by number, so that the locale does not matter.
+TEST_F(CliTest, MatchModesChangeTextsAndNames) {
+  struct Case {
+    Args args;
+    std::string text, name, expected_text, expected_name;
+  };
+  const Case cases[] = {
+      {{"-i", "--preserve-case", "-f", "widget", "-r", "gadget",
+        "--code-page=1252"},
+       "Widget WIDGET widget wIdGet\n", "WIDGET.txt",
+       "Gadget GADGET gadget gadget\n", "GADGET.txt"},
+      {{"-w", "-f", "ab", "-r", "X", "--code-page=65001"},
+       "ab abc \xC3\xA9" "ab ab\xE2\x80\x94\n", "ab-ab.txt",
+       "X abc \xC3\xA9" "ab X\xE2\x80\x94\n", "X-X.txt"},
+      {{"-e", "-f", "([a-z]+)_([0-9]+)", "-r", "$2$$${1}",
+        "--code-page=65001"},
+       "x foo_12 y\n", "v_1.txt", "x 12$foo y\n", "1$v.txt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    test::TempFolder tree;
+    tree.Write(c.name, c.text);
+    Args args = c.args;
+    args.push_back(tree.path());
+    const Outcome outcome = Run(args);
+    EXPECT_EQ(0, outcome.status) << outcome.err;
+    EXPECT_EQ(c.expected_text, tree.Read(c.expected_name));
+    EXPECT_FALSE(tree.Exists(c.name));
+  }
+}
+
+// A pattern that cannot run is a bad command line: status 2, a message
+// that says why, and nothing walked, so nothing changed.
+TEST_F(CliTest, APatternThatCannotRunIsAUsageError) {
+  const std::pair<Args, std::string> cases[] = {
+      {{"-e", "-f", "a(b", "--code-page=65001"},
+       "invalid regular expression 'a(b'"},
+      {{"-e", "-f", "(a)", "-r", "$2", "--code-page=1252"},
+       "the replacement names group 2, but the pattern has 1 group"},
+      {{"-e", "-f", "a.b", "--code-page=932"}, "code page 932 is double-byte"},
+      {{"-i", "-f", "\xFF", "--code-page=65001"}, "not valid UTF-8"},
+  };
+  for (const auto& [args, message] : cases) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    test::TempFolder tree;
+    tree.Write("a(b.txt", "a(b aab (a)\n");
+    Args full = args;
+    full.push_back(tree.path());
+    const Outcome outcome = Run(full);
+    EXPECT_EQ(2, outcome.status);
+    EXPECT_NE(std::string::npos, outcome.err.find(message)) << outcome.err;
+    EXPECT_EQ("", outcome.out);
+    EXPECT_EQ("a(b aab (a)\n", tree.Read("a(b.txt"));
+  }
+}
+
 }  // namespace
 }  // namespace vs
