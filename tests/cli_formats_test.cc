@@ -35,6 +35,7 @@ struct DiffCase {
   std::string replace;
   int status;
   std::string note;  // a line the diff must hold, if not empty
+  Args modes = {};   // matching modes: -i, -w, -e, --preserve-case
 };
 
 TEST(CliDiffTest, ADryRunsDiffAppliedByGitMakesWhatTheRunMakes) {
@@ -81,6 +82,14 @@ TEST(CliDiffTest, ADryRunsDiffAppliedByGitMakesWhatTheRunMakes) {
       {"a failed rename is a note, its text change a diff",
        {{"foo.txt", "foo\n"}, {"bar.txt", "x\n"}}, "foo", "bar", 1,
        "# foo.txt: Failed to change File Name to: bar.txt (File exists)\n"},
+      // A matching mode takes another rewriter, which keeps the lines too.
+      {"ignore case and preserve case",
+       {{"m.txt", "Foo\nx\nFOO foo\n" + Numbered(1, 9) + "fOo\n"},
+        {"FOO.txt", "none\r\n"}},
+       "foo", "bar", 0, "", {"-i", "--preserve-case"}},
+      {"a regular expression with groups",
+       {{"r.txt", "a1 b22\nnone\nc333"}}, "([a-c])([0-9]+)", "$2$1", 0, "",
+       {"-e"}},
   };
   for (const DiffCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -90,7 +99,10 @@ TEST(CliDiffTest, ADryRunsDiffAppliedByGitMakesWhatTheRunMakes) {
     ASSERT_EQ(0, RunCommand({"cp", "-a", tree.path() + "/.", copy.path()},
                             "/").status);
     const Tree before = tree.Snapshot();
-    const Args find = {"-f", c.find, "-r", c.replace, tree.path()};
+    Args find = c.modes;
+    for (const std::string& arg :
+         Args{"-f", c.find, "-r", c.replace, tree.path()})
+      find.push_back(arg);
 
     Args dry_args = {"--dry-run", "--diff"};
     dry_args.insert(dry_args.end(), find.begin(), find.end());
