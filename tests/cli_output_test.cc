@@ -25,6 +25,16 @@ namespace {
 using Args = std::vector<std::string>;
 using Tree = std::map<std::string, std::string>;
 
+// Both streams on a terminal that wants no colour, and a run too quick
+// for a progress line: what is shown, plain.
+OutputKinds PlainTerminal() {
+  OutputKinds kinds;
+  kinds.out_is_terminal = kinds.err_is_terminal = true;
+  kinds.no_color = true;
+  kinds.progress.delay = std::chrono::hours(1);
+  return kinds;
+}
+
 struct Ended {
   std::string out;  // empty when standard output went elsewhere
   std::string err;
@@ -254,7 +264,7 @@ TEST(CliOutputTest, TerminalShowsControlBytesEscaped) {
   std::ostringstream out, err;
   const int status = CliMain(
       {"vellumshaper-cli", "-f", "foo", "-r", "q\nr", tree.path()}, out, err,
-      OutputKinds{/*out_is_terminal=*/true, /*err_is_terminal=*/true});
+      PlainTerminal());
   EXPECT_EQ(0, status) << err.str();
   EXPECT_EQ(tree.path() + "/a\\\\b\\tfoo\\033.txt\n" +
                 "\tLine 1: q\\nr\n" +
@@ -264,7 +274,7 @@ TEST(CliOutputTest, TerminalShowsControlBytesEscaped) {
   const std::string missing = tree.Path("gone\n\tLine 1: forged");
   std::ostringstream out2, err2;
   EXPECT_EQ(1, CliMain({"vellumshaper-cli", "-f", "foo", missing}, out2, err2,
-                       OutputKinds{true, true}));
+                       PlainTerminal()));
   EXPECT_EQ("Error get the next file\n", out2.str());
   EXPECT_TRUE(Contains(err2.str(), "gone\\n\\tLine 1: forged")) << err2.str();
   EXPECT_EQ(err2.str().size() - 1, err2.str().find('\n')) << err2.str();
@@ -273,7 +283,7 @@ TEST(CliOutputTest, TerminalShowsControlBytesEscaped) {
   std::ostringstream out3, err3;
   EXPECT_EQ(2, CliMain({"vellumshaper-cli", "-f", "foo", tree.path(),
                         "x\nvellumshaper-cli: forged"},
-                       out3, err3, OutputKinds{true, true}));
+                       out3, err3, PlainTerminal()));
   EXPECT_EQ(
       "vellumshaper-cli: error: unexpected argument "
       "'x\\nvellumshaper-cli: forged': only one BASE_DIR may be "
@@ -289,7 +299,7 @@ TEST(CliOutputTest, DiffAndJsonOnATerminal) {
   std::ostringstream diff, err;
   EXPECT_EQ(0, CliMain({"vellumshaper-cli", "-n", "--diff", "-f", "foo", "-r",
                         "bar", tree.path()},
-                       diff, err, OutputKinds{true, true}))
+                       diff, err, PlainTerminal()))
       << err.str();
   EXPECT_EQ(
       "diff --git a/t foo b/t bar\nrename from t foo\nrename to t bar\n"
@@ -300,7 +310,7 @@ TEST(CliOutputTest, DiffAndJsonOnATerminal) {
   std::ostringstream json, err2;
   EXPECT_EQ(0, CliMain({"vellumshaper-cli", "-n", "--json", "-f", "foo", "-r",
                         "bar", tree.path()},
-                       json, err2, OutputKinds{true, true}))
+                       json, err2, PlainTerminal()))
       << err2.str();
   EXPECT_TRUE(Contains(json.str(),
                        R"("lines":[{"line":1,"text":{"text":"\tbar\u001b[2J"}}],)"
