@@ -32,6 +32,9 @@ void ExpectSameOptions(const CliOptions& want, const CliOptions& got) {
   EXPECT_EQ(want.format, got.format);
   EXPECT_EQ(want.include_vcs, got.include_vcs);
   EXPECT_EQ(want.no_wait, got.no_wait);
+  EXPECT_EQ(want.quiet, got.quiet);
+  EXPECT_EQ(want.stats, got.stats);
+  EXPECT_EQ(want.color, got.color);
   EXPECT_EQ(want.base_dir, got.base_dir);
 }
 
@@ -93,6 +96,15 @@ TEST(ParseCommandLineTest, RunSettings) {
        [](CliOptions& o) { o.format = OutputFormat::kDiff; }},
       {{"--include-vcs", "--no-wait", "dir"},
        [](CliOptions& o) { o.include_vcs = true, o.no_wait = true; }},
+      {{"-qn", "--stats", "dir"},
+       [](CliOptions& o) { o.quiet = o.dry_run = o.stats = true; }},
+      {{"--stats", "--json", "dir"},
+       [](CliOptions& o) { o.stats = true, o.format = OutputFormat::kJson; }},
+      {{"--color=always", "dir"},
+       [](CliOptions& o) { o.color = ColorMode::kAlways; }},
+      {{"--color", "never", "--color=auto", "dir"}, [](CliOptions&) {}},
+      {{"--col=never", "dir"},
+       [](CliOptions& o) { o.color = ColorMode::kNever; }},
   };
   for (const RunCase& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -194,6 +206,13 @@ TEST(ParseCommandLineTest, UsageErrors) {
        "option '--include-vcs' doesn't allow an argument"},
       {{"--json", "--diff", "dir"}, "--json and --diff cannot be given"},
       {{"--diff", "dir", "--json"}, "--json and --diff cannot be given"},
+      {{"-q", "--json", "dir"}, "--quiet and --json cannot be given"},
+      {{"--diff", "dir", "--quiet"}, "--quiet and --diff cannot be given"},
+      {{"--color=yes", "dir"},
+       "invalid --color value 'yes': expected auto, always or never"},
+      {{"--color=", "dir"}, "invalid --color value ''"},
+      {{"--color=ALWAYS", "dir"}, "invalid --color value 'ALWAYS'"},
+      {{"dir", "--color"}, "option '--color' requires an argument"},
   };
   for (const auto& [args, message] : cases) {
     SCOPED_TRACE(testing::PrintToString(args));
