@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -164,8 +165,10 @@ TEST(CliOutputTest, HelpThatCannotBeWrittenFails) {
 // finished and whole, and says so.
 TEST(CliOutputTest, ClosedPipeStopsTheRunCleanly) {
   // Every format writes during the walk: the diff each file, all of them
-  // the problems.
-  for (const Args& format : {Args{}, Args{"--diff"}, Args{"--json"}}) {
+  // the problems. Colours change none of it.
+  for (const Args& format : {Args{}, Args{"--diff"}, Args{"--json"},
+                             Args{"--color=always"},
+                             Args{"--diff", "--color=always"}}) {
     SCOPED_TRACE(testing::PrintToString(format));
     test::TempFolder tree;
     constexpr int kFiles = 200;
@@ -206,6 +209,34 @@ TEST(CliOutputTest, ClosedPipeStopsTheRunCleanly) {
       }
     }
   }
+}
+
+// -q writes nothing on standard output, so a closed one stops nothing:
+// every file changes, and the status tells only of the folder that could
+// not be listed.
+TEST(CliOutputTest, QuietRunIntoAClosedPipeFinishes) {
+  test::TempFolder tree;
+  constexpr int kFiles = 50;
+  for (int i = 0; i < kFiles; ++i)
+    tree.Write("f/foo" + std::to_string(i) + ".txt", "foo\n");
+  std::string deep = "d";
+  for (int level = 0; level < 24; ++level) deep += "/d";
+  tree.MakeFolder(deep);
+  Ended run = RunWith({"-q", "-f", "foo", "-r", "bar", tree.path()}, [] {
+    int ends[2];
+    if (pipe(ends) != 0) return false;
+    close(ends[0]);
+    struct rlimit limit = {16, 16};
+    return dup2(ends[1], STDOUT_FILENO) >= 0 &&
+           setrlimit(RLIMIT_NOFILE, &limit) == 0;
+  });
+  EXPECT_TRUE(run.exited);
+  EXPECT_EQ(1, run.status);
+  EXPECT_TRUE(Contains(run.err, "cannot list ")) << run.err;
+  EXPECT_FALSE(Contains(run.err, "cannot write")) << run.err;
+  const Tree after = tree.Snapshot();
+  for (int i = 0; i < kFiles; ++i)
+    EXPECT_EQ("bar\n", after.at("f/bar" + std::to_string(i) + ".txt")) << i;
 }
 
 // Under a limit on the size of files a new text that would pass it is a
