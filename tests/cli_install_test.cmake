@@ -26,7 +26,8 @@ if(NOT EXISTS ${program})
 endif()
 
 # The manual page: rendered by man without a warning from it or groff,
-# with the build's version, and found by name on the prefix's MANPATH.
+# with the build's version, and found by name with the prefix's bin on
+# the PATH.
 set(page ${PREFIX}/share/man/man1/vellumshaper-cli.1)
 find_program(man man)
 if(NOT EXISTS ${page})
@@ -46,7 +47,9 @@ else()
      NOT shown MATCHES "--code-page=N")
     fail("the manual page does not render as expected:\n${shown}")
   endif()
-  set(ENV{MANPATH} ${PREFIX}/share/man)
+  # As a user finds it: man looks beside each folder of the PATH.
+  unset(ENV{MANPATH})
+  set(ENV{PATH} "${PREFIX}/bin:$ENV{PATH}")
   execute_process(COMMAND ${man} -w vellumshaper-cli
     RESULT_VARIABLE result OUTPUT_VARIABLE found ERROR_QUIET
     OUTPUT_STRIP_TRAILING_WHITESPACE)
