@@ -211,29 +211,23 @@ TEST(CliOutputTest, ClosedPipeStopsTheRunCleanly) {
   }
 }
 
-// -q writes nothing on standard output, so a closed one stops nothing:
-// every file changes, and the status tells only of the folder that could
-// not be listed.
+// -q writes nothing on standard output, so a closed one fails nothing:
+// every file changes and the run succeeds, where the listing would have
+// met the closed pipe.
 TEST(CliOutputTest, QuietRunIntoAClosedPipeFinishes) {
   test::TempFolder tree;
   constexpr int kFiles = 50;
   for (int i = 0; i < kFiles; ++i)
     tree.Write("f/foo" + std::to_string(i) + ".txt", "foo\n");
-  std::string deep = "d";
-  for (int level = 0; level < 24; ++level) deep += "/d";
-  tree.MakeFolder(deep);
   Ended run = RunWith({"-q", "-f", "foo", "-r", "bar", tree.path()}, [] {
     int ends[2];
     if (pipe(ends) != 0) return false;
     close(ends[0]);
-    struct rlimit limit = {16, 16};
-    return dup2(ends[1], STDOUT_FILENO) >= 0 &&
-           setrlimit(RLIMIT_NOFILE, &limit) == 0;
+    return dup2(ends[1], STDOUT_FILENO) >= 0;
   });
   EXPECT_TRUE(run.exited);
-  EXPECT_EQ(1, run.status);
-  EXPECT_TRUE(Contains(run.err, "cannot list ")) << run.err;
-  EXPECT_FALSE(Contains(run.err, "cannot write")) << run.err;
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ("", run.err);
   const Tree after = tree.Snapshot();
   for (int i = 0; i < kFiles; ++i)
     EXPECT_EQ("bar\n", after.at("f/bar" + std::to_string(i) + ".txt")) << i;
