@@ -55,6 +55,14 @@ const char kUsage[] =
     "                       untouched copy of the tree)\n"
     "      --no-wait        exit at once, rather than wait, when another run\n"
     "                       is working in this tree\n"
+    "  -q, --quiet          write nothing on standard output: the exit status\n"
+    "                       tells how the run went, errors still go to\n"
+    "                       standard error\n"
+    "      --stats          at the end, write the run's numbers on standard\n"
+    "                       error: files looked at, changed, renamed and\n"
+    "                       failed, bytes read, seconds\n"
+    "      --color=WHEN     colour the listing and the diff: auto (the\n"
+    "                       default), always or never\n"
     "  -h, --help           print this help and exit\n"
     "  -V, --version        print the version and exit\n"
     "\n"
@@ -99,6 +107,15 @@ const char kUsage[] =
     "(\\n, \\t, \\033, and \\\\ for a backslash); into files and pipes they\n"
     "go out unchanged.\n"
     "\n"
+    "When standard error is a terminal, a run that takes longer than a\n"
+    "second shows a progress line there (files looked at, files changed),\n"
+    "cleared before anything else is written and when the run ends.\n"
+    "\n"
+    "--color=auto colours paths, entries and the diff when standard output\n"
+    "is a terminal, unless the environment variable NO_COLOR is set and not\n"
+    "empty, or TERM is 'dumb'. --color=always colours them anywhere,\n"
+    "whatever NO_COLOR says; --json is never coloured.\n"
+    "\n"
     "--json writes one JSON object a line: an \"error\" record for each\n"
     "folder or file the walk could not read, as it meets it, a \"file\"\n"
     "record for each listed file, then a \"summary\". Paths and texts that\n"
@@ -140,6 +157,8 @@ enum LongOnlyOption {
   kDiff,
   kNoWait,
   kPreserveCase,
+  kStats,
+  kColor,
 };
 
 const option kOptions[] = {
@@ -162,6 +181,9 @@ const option kOptions[] = {
     {"diff", no_argument, nullptr, kDiff},
     {"no-wait", no_argument, nullptr, kNoWait},
     {"one-file-system", no_argument, nullptr, 'x'},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"stats", no_argument, nullptr, kStats},
+    {"color", required_argument, nullptr, kColor},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -169,7 +191,7 @@ const option kOptions[] = {
 
 // The leading ':' makes getopt_long return ':' for a missing argument and
 // keeps it from printing anything itself.
-constexpr char kShortOptions[] = ":f:r:iwenxhV";
+constexpr char kShortOptions[] = ":f:r:iwenqxhV";
 
 const option* FindOption(int value) {
   for (const option* o = kOptions; o->name; ++o) {
@@ -228,6 +250,13 @@ std::optional<int> ParsePositive(const std::string& text) {
   }
   if (value == 0) return std::nullopt;
   return static_cast<int>(value);
+}
+
+std::optional<ColorMode> ParseColorMode(const std::string& text) {
+  if (text == "auto") return ColorMode::kAuto;
+  if (text == "always") return ColorMode::kAlways;
+  if (text == "never") return ColorMode::kNever;
+  return std::nullopt;
 }
 
 ParseResult UsageError(std::string message) {
@@ -311,6 +340,20 @@ bool ApplyOption(int c, const char* argument, ParseResult* result) {
     case 'x':
       options.one_file_system = true;
       return true;
+    case 'q':
+      options.quiet = true;
+      return true;
+    case kStats:
+      options.stats = true;
+      return true;
+    case kColor:
+      if (std::optional<ColorMode> mode = ParseColorMode(argument)) {
+        options.color = *mode;
+        return true;
+      }
+      *result = UsageError(std::string("invalid --color value '") + argument +
+                           "': expected auto, always or never");
+      return false;
     case 'h':
       result->action = ParseResult::Action::kHelp;
       return false;
@@ -355,6 +398,15 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       return UsageError(DescribeRejected(c, argv[optind - 1]));
     }
     if (!ApplyOption(c, optarg, &result)) return result;
+  }
+  // Quiet says nothing on standard output; a format asks for something.
+  if (result.options.quiet &&
+      result.options.format != OutputFormat::kListing) {
+    return UsageError(std::string("--quiet and ") +
+                      (result.options.format == OutputFormat::kJson
+                           ? "--json"
+                           : "--diff") +
+                      " cannot be given together");
   }
   std::vector<char*> operands;
   for (int i = optind; i < argc; ++i) operands.push_back(argv[i]);

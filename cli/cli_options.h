@@ -21,6 +21,10 @@ extern const char kUsage[];
 // unified diff (--diff).
 enum class OutputFormat { kListing, kJson, kDiff };
 
+// --color: colour the listing and the diff always, never, or when
+// standard output is a terminal and the environment does not say no.
+enum class ColorMode { kAuto, kAlways, kNever };
+
 // The settings of one run, as the command line gives them.
 struct CliOptions {
   std::string find;  // empty: the run changes nothing
@@ -41,6 +45,11 @@ struct CliOptions {
   // Leave alone what git ignores in the repository of base_dir.
   bool gitignore = false;
   OutputFormat format = OutputFormat::kListing;
+  // -q: nothing on standard output, the exit status says it all.
+  bool quiet = false;
+  // --stats: the run's numbers on standard error once it is over.
+  bool stats = false;
+  ColorMode color = ColorMode::kAuto;
   // Exit at once when another run works in the tree, rather than wait.
   bool no_wait = false;
   bool one_file_system = false;  // -x: stay on BASE_DIR's file system

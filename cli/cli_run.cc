@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -35,6 +36,12 @@ class CliObserver final : public RunObserver {
       : report_(*report), out_(*out), err_(*err) {}
 
   void set_engine(ReplaceEngine* engine) { engine_ = engine; }
+  // Counts what the files' entries tell (for the summary), if asked to;
+  // it reads every entry of every listed file once more.
+  void set_count_files(bool count) { count_files_ = count; }
+  const FileCounts& file_counts() const { return file_counts_; }
+  // Draws `line`, if given, as the walk goes: it must outlive the walk.
+  void set_progress_line(ProgressLine* line) { progress_line_ = line; }
   // Whether the run was stopped because its output could not be written.
   bool stopped_for_output() const { return stopped_for_output_; }
 
@@ -62,6 +69,7 @@ class CliObserver final : public RunObserver {
   // (Out of memory goes on to the engine, which stops the run for it.)
   void OnFileChanged(const std::string& path,
                      const ChangeList& changes) override {
+    if (count_files_) CountFile(changes);
     if (!out_.failed() && report_error_.empty()) {
       try {
         report_.File(path, changes, line_texts_);
@@ -76,11 +84,32 @@ class CliObserver final : public RunObserver {
     line_texts_ = ChangeList();
   }
 
+  // A clock reading a file, a line a few times a second. What the report
+  // has written to a terminal is flushed first, so that it reaches the
+  // screen before the line drawn after it, not onto it.
+  void OnProgress(const RunProgress& progress) override {
+    if (!progress_line_) return;
+    const ProgressLine::Clock::time_point now = ProgressLine::Clock::now();
+    if (!progress_line_->Due(now)) return;
+    if (out_.is_terminal() && !out_.failed() && !out_.Flush())
+      StopForOutput();
+    progress_line_->Show(progress, now);
+  }
+
   // Why the output is incomplete, if it is for something other than a
   // failed write; "" when it is not.
   const std::string& report_error() const { return report_error_; }
 
  private:
+  // Entries that cannot be read back leave the counts short; the listing
+  // tells of them.
+  void CountFile(const ChangeList& changes) {
+    try {
+      file_counts_.Add(changes);
+    } catch (const std::system_error&) {
+    }
+  }
+
   void StopForOutput() {
     stopped_for_output_ = true;
     if (engine_) engine_->RequestStop();
@@ -93,6 +122,9 @@ class CliObserver final : public RunObserver {
   ChangeList line_texts_;
   std::string report_error_;
   ReplaceEngine* engine_ = nullptr;
+  ProgressLine* progress_line_ = nullptr;
+  FileCounts file_counts_;
+  bool count_files_ = false;
   bool stopped_for_output_ = false;
 };
 
@@ -198,6 +230,15 @@ int PrintAll(const std::string& text, std::ostream& out_stream,
   return kExitFailure;
 }
 
+// The progress line, if `line`, takes the terminal it shares with the
+// outputs: each clears it before it writes. Standard output shares it
+// only when it is a terminal too (the same one, as likely as not).
+void ShareTerminal(ProgressLine* line, const OutputKinds& kinds, Output* out,
+                   Output* err) {
+  err->set_line_to_clear(line);
+  if (kinds.out_is_terminal) out->set_line_to_clear(line);
+}
+
 // Ended by the signal: 128 and its number, as a shell reports it.
 int StatusOfSignal(int signal_number) { return 128 + signal_number; }
 
@@ -250,10 +291,14 @@ int RunCli(const CliOptions& options, std::ostream& out_stream,
     }
     settings.ignore_rules = git_ignore;
   }
+  out.set_colored(options.format != OutputFormat::kJson &&
+                  UseColor(options.color, kinds));
   const std::unique_ptr<RunReport> report =
-      MakeRunReport(options.format, options.base_dir, &out);
+      MakeRunReport(options.format, options.quiet, options.base_dir, &out);
   settings.keep_line_texts = report->NeedsLineTexts();
   auto observer = std::make_unique<CliObserver>(report.get(), &out, &err);
+  observer->set_count_files(options.stats ||
+                            options.format == OutputFormat::kJson);
   auto engine =
       std::make_unique<ReplaceEngine>(observer.get(), RealFileSystem());
   observer->set_engine(engine.get());
@@ -267,12 +312,26 @@ int RunCli(const CliOptions& options, std::ostream& out_stream,
       if (status != kExitSuccess) return status;
     }
     const auto start = std::chrono::steady_clock::now();
+    std::optional<ProgressLine> progress_line;
+    if (kinds.err_is_terminal) {
+      progress_line.emplace(err_stream, start, kinds.progress);
+      ShareTerminal(&*progress_line, kinds, &out, &err);
+      observer->set_progress_line(&*progress_line);
+    }
     engine->ProcessFolder(engine->settings().base_dir);
+    if (progress_line) {
+      progress_line->Finish();
+      observer->set_progress_line(nullptr);
+      ShareTerminal(nullptr, kinds, &out, &err);
+    }
     RunEnd end;
     end.progress = engine->progress();
     end.problems = engine->problems();
+    end.files = observer->file_counts();
     end.dry_run = settings.dry_run;
-    end.stopped = stop_on_signals.caught() != 0 || end.problems.out_of_memory;
+    end.stopped = stop_on_signals.caught() != 0 ||
+                  end.problems.out_of_memory ||
+                  observer->stopped_for_output();
     end.seconds = std::chrono::duration<double>(
                       std::chrono::steady_clock::now() - start)
                       .count();
@@ -304,12 +363,26 @@ int RunCli(const CliOptions& options, std::ostream& out_stream,
     }
     if (stop_on_signals.caught())
       status = StatusOfSignal(stop_on_signals.caught());
+    // Last, below every message; the numbers the JSON summary gives.
+    if (options.stats) WriteStats(end, &err);
   }
   if (process_ends_after) {
     engine_left_to_the_exit = engine.release();
     observer.release();
   }
   return status;
+}
+
+bool UseColor(ColorMode mode, const OutputKinds& kinds) {
+  switch (mode) {
+    case ColorMode::kAlways:
+      return true;
+    case ColorMode::kNever:
+      return false;
+    case ColorMode::kAuto:
+      break;
+  }
+  return kinds.out_is_terminal && !kinds.no_color;
 }
 
 int CliMain(const std::vector<std::string>& args, std::ostream& out,

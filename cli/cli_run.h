@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "cli/progress_line.h"
 
 namespace vs {
 
@@ -23,17 +24,26 @@ enum ExitStatus {
 // Where the output streams go, as far as printing cares. On a terminal,
 // the control bytes of names and entries are shown escaped (see
 // EscapeForTerminal); into pipes and files every byte goes out as it is.
+// A terminal on standard error shows the progress line; one on standard
+// output gets colours unless `no_color` or --color say otherwise.
 struct OutputKinds {
   bool out_is_terminal = false;
   bool err_is_terminal = false;
+  // The environment asks for no colour (NO_COLOR set and not empty, or a
+  // dumb terminal): --color=auto gives none.
+  bool no_color = false;
+  ProgressTiming progress;
 };
+
+// Whether standard output gets colours: `mode` as --color gave it.
+bool UseColor(ColorMode mode, const OutputKinds& kinds);
 
 // Walks `options.base_dir` and writes to `out` what the run did in the
 // format `options.format` asks for (see RunReport): by default every file
 // that changed or failed to change, in byte order of the paths, each
 // followed by its change entries on lines of their own after a TAB.
-// Problems met on the way go to `err` as they happen. Returns the exit
-// status.
+// Problems met on the way go to `err` as they happen, and with
+// `options.stats` the run's numbers at the end. Returns the exit status.
 //
 // SIGINT and SIGTERM stop the run: the files it has begun are finished,
 // what was done is listed, and the status tells the signal.

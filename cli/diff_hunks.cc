@@ -51,12 +51,16 @@ void WriteLines(char mark, std::string_view text, Output* out) {
         lf ? static_cast<const char*>(lf) - text.data() : text.size();
     const std::string_view line = text.substr(0, end);
     const char mark_text[2] = {mark, '\0'};
+    const bool painted = mark != ' ' && out->colored();
+    if (painted)
+      out->StartPaint(mark == '-' ? Paint::kRemoved : Paint::kAdded);
     out->Words(mark_text);
     if (out->is_terminal()) {
       out->Raw(EscapeForTerminal(line, out->code_page(), /*keep_tabs=*/true));
     } else {
       out->Raw(line);
     }
+    if (painted) out->EndPaint();
     out->Words("\n");
     if (!lf) {
       out->Words("\\ No newline at end of file\n");
@@ -111,8 +115,10 @@ void WriteHunks(const ChangeList& line_texts, Output* out) {
   while (scout != end) {
     const Extent extent = Measure(&scout, end);
     const std::uint64_t new_start = extent.old_start + shift;
-    out->Raw(HunkHeader(extent.old_start, extent.old_count, new_start,
-                        extent.new_count));
+    std::string header = HunkHeader(extent.old_start, extent.old_count,
+                                    new_start, extent.new_count);
+    header.pop_back();  // the colour ends before the line's end
+    out->StartPaint(Paint::kHunkHeader).Raw(header).EndPaint().Words("\n");
     WriteHunkLines(&writer, extent.entries, out);
     shift += static_cast<std::int64_t>(extent.new_count) -
              static_cast<std::int64_t>(extent.old_count);

@@ -34,17 +34,16 @@ std::string_view FolderOf(std::string_view relative) {
                                          : relative.substr(0, slash + 1);
 }
 
+}  // namespace
+
 // "--- a/NAME": git ends a name that holds a space with a TAB, so that
 // a reader can tell where it ends.
-std::string FileLine(const char* start, const std::string& side_path) {
-  std::string line = start;
-  line += QuotePath(side_path);
-  if (side_path.find(' ') != std::string::npos) line += '\t';
-  line += '\n';
-  return line;
+void DiffReport::WriteFileLine(const char* start,
+                               const std::string& side_path) {
+  out_.StartPaint(Paint::kDiffHeader).Words(start).Raw(QuotePath(side_path));
+  if (side_path.find(' ') != std::string::npos) out_.Words("\t");
+  out_.EndPaint().Words("\n");
 }
-
-}  // namespace
 
 std::string QuotePath(std::string_view path) {
   bool quote = false;
@@ -104,14 +103,20 @@ void DiffReport::File(const std::string& path, const ChangeList& changes,
   if (!renamed && line_texts.empty()) return;
   const std::string old_side = "a/" + relative;
   const std::string new_side = "b/" + new_relative;
-  out_.Words("diff --git ").Raw(QuotePath(old_side)).Words(" ");
-  out_.Raw(QuotePath(new_side)).Words("\n");
+  // Coloured as git colours them: the headers bold, the colour ended
+  // before each line's end.
+  out_.StartPaint(Paint::kDiffHeader).Words("diff --git ");
+  out_.Raw(QuotePath(old_side)).Words(" ").Raw(QuotePath(new_side));
+  out_.EndPaint().Words("\n");
   if (renamed) {
-    out_.Words("rename from ").Raw(QuotePath(relative)).Words("\n");
-    out_.Words("rename to ").Raw(QuotePath(new_relative)).Words("\n");
+    out_.StartPaint(Paint::kDiffHeader).Words("rename from ");
+    out_.Raw(QuotePath(relative)).EndPaint().Words("\n");
+    out_.StartPaint(Paint::kDiffHeader).Words("rename to ");
+    out_.Raw(QuotePath(new_relative)).EndPaint().Words("\n");
   }
   if (line_texts.empty()) return;
-  out_.Raw(FileLine("--- ", old_side)).Raw(FileLine("+++ ", new_side));
+  WriteFileLine("--- ", old_side);
+  WriteFileLine("+++ ", new_side);
   WriteHunks(line_texts, &out_);
 }
 

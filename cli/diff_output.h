@@ -30,6 +30,7 @@ class DiffReport final : public RunReport {
  private:
   std::string Relative(const std::string& path) const;
   void Note(const std::string& text);
+  void WriteFileLine(const char* start, const std::string& side_path);
 
   const std::string base_dir_;
   Output& out_;

@@ -80,7 +80,7 @@ void JsonReport::FileRecord(const std::string& path, const ChangeList& changes,
   json->push_back('[');
   bool first = true;
   std::string new_name;
-  bool renamed = false, failed = false, text_changed = false;
+  bool renamed = false, failed = false;
   std::string failures;
   for (const std::string& entry_text : changes) {
     const ChangeEntry entry = ReadChangeEntry(entry_text);
@@ -88,7 +88,6 @@ void JsonReport::FileRecord(const std::string& path, const ChangeList& changes,
       case ChangeEntry::Kind::kLine:
         if (!first) json->push_back(',');
         first = false;
-        text_changed = true;
         json->append("{\"line\":");
         AppendNumber(entry.number, json);
         AppendField("text", json);
@@ -132,9 +131,6 @@ void JsonReport::FileRecord(const std::string& path, const ChangeList& changes,
   AppendField("failures", json);
   json->append("[").append(failures).append("]}\n");
   out_.Raw(*json);
-  counts_.changed += text_changed || renamed;
-  counts_.renamed += renamed;
-  counts_.failed += failed;
 }
 
 // {"type":"summary","dry_run":B,"stopped":B,"files_looked_at":N,
@@ -149,11 +145,11 @@ void JsonReport::Summary(const RunEnd& end) {
   AppendField("files_looked_at", &json);
   AppendNumber(end.progress.files_looked_at, &json);
   AppendField("files_changed", &json);
-  AppendNumber(counts_.changed, &json);
+  AppendNumber(end.files.changed, &json);
   AppendField("files_renamed", &json);
-  AppendNumber(counts_.renamed, &json);
+  AppendNumber(end.files.renamed, &json);
   AppendField("files_failed", &json);
-  AppendNumber(counts_.failed, &json);
+  AppendNumber(end.files.failed, &json);
   AppendField("problems", &json);
   AppendNumber(static_cast<std::uint64_t>(end.problems.unlisted_folders) +
                    static_cast<std::uint64_t>(end.problems.unreadable_files) +
@@ -162,12 +158,7 @@ void JsonReport::Summary(const RunEnd& end) {
   AppendField("bytes_read", &json);
   AppendNumber(end.progress.bytes_read, &json);
   AppendField("seconds", &json);
-  // By hand: printf's decimal point is the locale's, perhaps a comma.
-  const auto millis = static_cast<std::uint64_t>(
-      end.seconds > 0 ? end.seconds * 1000 + 0.5 : 0);
-  const std::string fraction = std::to_string(1000 + millis % 1000);
-  AppendNumber(millis / 1000, &json);
-  json.append(".").append(fraction, 1, 3).append("}\n");
+  json.append(FormatSeconds(end.seconds)).append("}\n");
   out_.Raw(json);
 }
 

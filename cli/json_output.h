@@ -22,20 +22,12 @@ class JsonReport final : public RunReport {
   void End(const ChangeLog& log, const RunEnd& end) override;
 
  private:
-  // What the file records tell, for the summary.
-  struct FileCounts {
-    std::uint64_t changed = 0;
-    std::uint64_t renamed = 0;
-    std::uint64_t failed = 0;
-  };
-
-  // Makes the record of a listed file in `json`, and counts it.
+  // Makes the record of a listed file in `json`.
   void FileRecord(const std::string& path, const ChangeList& changes,
                   std::string* json);
   void Summary(const RunEnd& end);
 
   Output& out_;
-  FileCounts counts_;
 };
 
 }  // namespace vs

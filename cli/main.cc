@@ -2,9 +2,11 @@
 #include <unistd.h>
 
 #include <clocale>
+#include <cstdlib>
 #include <iostream>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/cli_run.h"
@@ -19,8 +21,14 @@ int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   std::vector<std::string> args(argv, argv + argc);
   // Names and entries are shown escaped where a person reads them.
-  const vs::OutputKinds kinds{isatty(STDOUT_FILENO) == 1,
-                              isatty(STDERR_FILENO) == 1};
+  vs::OutputKinds kinds;
+  kinds.out_is_terminal = isatty(STDOUT_FILENO) == 1;
+  kinds.err_is_terminal = isatty(STDERR_FILENO) == 1;
+  // Colour on a terminal unless the user or the terminal declines it.
+  const char* no_color = std::getenv("NO_COLOR");
+  const char* term = std::getenv("TERM");
+  kinds.no_color = (no_color && *no_color) ||
+                   (term && std::string_view(term) == "dumb");
   try {
     return vs::CliMain(args, std::cout, std::cerr, kinds,
                        /*process_ends_after=*/true);

@@ -21,10 +21,41 @@ Output& Output::Words(const char* words) {
   return *this;
 }
 
+namespace {
+
+// The SGR sequences: git's colours for a diff, a path as grep and its
+// kin colour one.
+const char* SequenceOf(Paint paint) {
+  switch (paint) {
+    case Paint::kPath: return "\033[35m";
+    case Paint::kLineNumber: return "\033[32m";
+    case Paint::kNewName: return "\033[36m";
+    case Paint::kFailure: return "\033[31m";
+    case Paint::kDiffHeader: return "\033[1m";
+    case Paint::kHunkHeader: return "\033[36m";
+    case Paint::kRemoved: return "\033[31m";
+    case Paint::kAdded: return "\033[32m";
+  }
+  return "";
+}
+
+}  // namespace
+
+Output& Output::StartPaint(Paint paint) {
+  if (colored_) Put(SequenceOf(paint));
+  return *this;
+}
+
+Output& Output::EndPaint() {
+  if (colored_) Put("\033[m");
+  return *this;
+}
+
 // errno is cleared before each write, so that what it holds after a
 // failed one is that write's reason, not something older.
 void Output::Put(std::string_view text) {
   if (failed_) return;
+  if (line_to_clear_) line_to_clear_->Clear();
   errno = 0;
   stream_ << text;
   Check();

@@ -12,6 +12,27 @@
 
 namespace vs {
 
+// A line shown on a terminal that other writes to it must not land on
+// (the progress line): cleared before each of them.
+class TransientLine {
+ public:
+  virtual ~TransientLine() = default;
+  // Takes the line off the screen, if it is on; soon done when it is not.
+  virtual void Clear() = 0;
+};
+
+// What a part of the output is, for its colour.
+enum class Paint {
+  kPath,        // a listed file's path
+  kLineNumber,  // "Line N:" of a changed line
+  kNewName,     // "Changed File Name to:"
+  kFailure,     // a change that failed, a folder that could not be read
+  kDiffHeader,  // "diff --git", "---", "+++", "rename from/to"
+  kHunkHeader,  // "@@ -A,B +C,D @@"
+  kRemoved,     // a diff's "-" line
+  kAdded,       // a diff's "+" line
+};
+
 class Output {
  public:
   // `stream` and `code_page` must outlive it.
@@ -28,8 +49,17 @@ class Output {
     Put(bytes);
     return *this;
   }
+  // Starts writing in the colour of `paint`, when colours are on;
+  // EndPaint goes back to the terminal's own.
+  Output& StartPaint(Paint paint);
+  Output& EndPaint();
   bool is_terminal() const { return is_terminal_; }
   const CodePage& code_page() const { return code_page_; }
+  void set_colored(bool colored) { colored_ = colored; }
+  bool colored() const { return colored_; }
+  // `line` (which must outlive this, or be unset first) is cleared before
+  // every write.
+  void set_line_to_clear(TransientLine* line) { line_to_clear_ = line; }
 
   // Whether every write so far went through, flushed or not. After the
   // first failure nothing more is written, and its reason is kept: errno
@@ -49,6 +79,8 @@ class Output {
   std::ostream& stream_;
   const bool is_terminal_;
   const CodePage& code_page_;
+  bool colored_ = false;
+  TransientLine* line_to_clear_ = nullptr;
   bool failed_ = false;
   int error_ = 0;
 };

@@ -5,10 +5,21 @@
 #include "cli/listing.h"
 
 namespace vs {
+namespace {
 
-std::unique_ptr<RunReport> MakeRunReport(OutputFormat format,
+// -q: the exit status and standard error tell all.
+class QuietReport final : public RunReport {
+ public:
+  void Problem(const vs::Problem&) override {}
+  void End(const ChangeLog&, const RunEnd&) override {}
+};
+
+}  // namespace
+
+std::unique_ptr<RunReport> MakeRunReport(OutputFormat format, bool quiet,
                                          const std::string& base_dir,
                                          Output* out) {
+  if (quiet) return std::make_unique<QuietReport>();
   switch (format) {
     case OutputFormat::kJson:
       return std::make_unique<JsonReport>(out);

@@ -11,6 +11,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/output.h"
+#include "cli/run_summary.h"
 #include "engine/change_log.h"
 #include "engine/run_observer.h"
 
@@ -20,8 +21,11 @@ namespace vs {
 struct RunEnd {
   RunProgress progress;
   ProblemCounts problems;
+  // What the listed files' entries tell.
+  FileCounts files;
   bool dry_run = false;
-  // Stopped before its end: by a signal, or for want of memory.
+  // Stopped before its end: by a signal, for want of memory, or because
+  // the output could not be written.
   bool stopped = false;
   double seconds = 0;  // from the walk's start to the end of the output
 };
@@ -46,9 +50,10 @@ class RunReport {
   virtual void End(const ChangeLog& log, const RunEnd& end) = 0;
 };
 
-// The report of `format` on `out`, which must outlive it. `base_dir` is
+// The report of `format` on `out` (with `quiet`, one that writes
+// nothing), which must outlive it. `base_dir` is
 // the folder the run walks, as given.
-std::unique_ptr<RunReport> MakeRunReport(OutputFormat format,
+std::unique_ptr<RunReport> MakeRunReport(OutputFormat format, bool quiet,
                                          const std::string& base_dir,
                                          Output* out);
 

@@ -37,6 +37,9 @@ void ExpectSameOptions(const CliOptions& want, const CliOptions& got) {
   EXPECT_EQ(want.modes.whole_word, got.modes.whole_word);
   EXPECT_EQ(want.modes.preserve_case, got.modes.preserve_case);
   EXPECT_EQ(want.modes.regex, got.modes.regex);
+  EXPECT_EQ(want.quiet, got.quiet);
+  EXPECT_EQ(want.stats, got.stats);
+  EXPECT_EQ(want.color, got.color);
   EXPECT_EQ(want.base_dir, got.base_dir);
 }
 
@@ -119,6 +122,15 @@ TEST(ParseCommandLineTest, RunSettings) {
       // A pattern is not checked here: that needs the run's code page.
       {{"-e", "-f", "a(", "dir"},
        [](CliOptions& o) { o.modes.regex = true, o.find = "a("; }},
+      {{"-qn", "--stats", "dir"},
+       [](CliOptions& o) { o.quiet = o.dry_run = o.stats = true; }},
+      {{"--stats", "--json", "dir"},
+       [](CliOptions& o) { o.stats = true, o.format = OutputFormat::kJson; }},
+      {{"--color=always", "dir"},
+       [](CliOptions& o) { o.color = ColorMode::kAlways; }},
+      {{"--color", "never", "--color=auto", "dir"}, [](CliOptions&) {}},
+      {{"--col=never", "dir"},
+       [](CliOptions& o) { o.color = ColorMode::kNever; }},
   };
   for (const RunCase& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -226,6 +238,13 @@ TEST(ParseCommandLineTest, UsageErrors) {
       {{"-w", "--preserve-case", "-e", "dir"},
        "--preserve-case works only with -i (--ignore-case)"},
       {{"--re", "dir"}, "ambiguous option '--re'"},
+      {{"-q", "--json", "dir"}, "--quiet and --json cannot be given"},
+      {{"--diff", "dir", "--quiet"}, "--quiet and --diff cannot be given"},
+      {{"--color=yes", "dir"},
+       "invalid --color value 'yes': expected auto, always or never"},
+      {{"--color=", "dir"}, "invalid --color value ''"},
+      {{"--color=ALWAYS", "dir"}, "invalid --color value 'ALWAYS'"},
+      {{"dir", "--color"}, "option '--color' requires an argument"},
   };
   for (const auto& [args, message] : cases) {
     SCOPED_TRACE(testing::PrintToString(args));

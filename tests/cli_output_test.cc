@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -24,6 +25,16 @@ namespace {
 
 using Args = std::vector<std::string>;
 using Tree = std::map<std::string, std::string>;
+
+// Both streams on a terminal that wants no colour, and a run too quick
+// for a progress line: what is shown, plain.
+OutputKinds PlainTerminal() {
+  OutputKinds kinds;
+  kinds.out_is_terminal = kinds.err_is_terminal = true;
+  kinds.no_color = true;
+  kinds.progress.delay = std::chrono::hours(1);
+  return kinds;
+}
 
 struct Ended {
   std::string out;  // empty when standard output went elsewhere
@@ -154,8 +165,10 @@ TEST(CliOutputTest, HelpThatCannotBeWrittenFails) {
 // finished and whole, and says so.
 TEST(CliOutputTest, ClosedPipeStopsTheRunCleanly) {
   // Every format writes during the walk: the diff each file, all of them
-  // the problems.
-  for (const Args& format : {Args{}, Args{"--diff"}, Args{"--json"}}) {
+  // the problems. Colours change none of it.
+  for (const Args& format : {Args{}, Args{"--diff"}, Args{"--json"},
+                             Args{"--color=always"},
+                             Args{"--diff", "--color=always"}}) {
     SCOPED_TRACE(testing::PrintToString(format));
     test::TempFolder tree;
     constexpr int kFiles = 200;
@@ -196,6 +209,28 @@ TEST(CliOutputTest, ClosedPipeStopsTheRunCleanly) {
       }
     }
   }
+}
+
+// -q writes nothing on standard output, so a closed one fails nothing:
+// every file changes and the run succeeds, where the listing would have
+// met the closed pipe.
+TEST(CliOutputTest, QuietRunIntoAClosedPipeFinishes) {
+  test::TempFolder tree;
+  constexpr int kFiles = 50;
+  for (int i = 0; i < kFiles; ++i)
+    tree.Write("f/foo" + std::to_string(i) + ".txt", "foo\n");
+  Ended run = RunWith({"-q", "-f", "foo", "-r", "bar", tree.path()}, [] {
+    int ends[2];
+    if (pipe(ends) != 0) return false;
+    close(ends[0]);
+    return dup2(ends[1], STDOUT_FILENO) >= 0;
+  });
+  EXPECT_TRUE(run.exited);
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ("", run.err);
+  const Tree after = tree.Snapshot();
+  for (int i = 0; i < kFiles; ++i)
+    EXPECT_EQ("bar\n", after.at("f/bar" + std::to_string(i) + ".txt")) << i;
 }
 
 // Under a limit on the size of files a new text that would pass it is a
@@ -254,7 +289,7 @@ TEST(CliOutputTest, TerminalShowsControlBytesEscaped) {
   std::ostringstream out, err;
   const int status = CliMain(
       {"vellumshaper-cli", "-f", "foo", "-r", "q\nr", tree.path()}, out, err,
-      OutputKinds{/*out_is_terminal=*/true, /*err_is_terminal=*/true});
+      PlainTerminal());
   EXPECT_EQ(0, status) << err.str();
   EXPECT_EQ(tree.path() + "/a\\\\b\\tfoo\\033.txt\n" +
                 "\tLine 1: q\\nr\n" +
@@ -264,7 +299,7 @@ TEST(CliOutputTest, TerminalShowsControlBytesEscaped) {
   const std::string missing = tree.Path("gone\n\tLine 1: forged");
   std::ostringstream out2, err2;
   EXPECT_EQ(1, CliMain({"vellumshaper-cli", "-f", "foo", missing}, out2, err2,
-                       OutputKinds{true, true}));
+                       PlainTerminal()));
   EXPECT_EQ("Error get the next file\n", out2.str());
   EXPECT_TRUE(Contains(err2.str(), "gone\\n\\tLine 1: forged")) << err2.str();
   EXPECT_EQ(err2.str().size() - 1, err2.str().find('\n')) << err2.str();
@@ -273,7 +308,7 @@ TEST(CliOutputTest, TerminalShowsControlBytesEscaped) {
   std::ostringstream out3, err3;
   EXPECT_EQ(2, CliMain({"vellumshaper-cli", "-f", "foo", tree.path(),
                         "x\nvellumshaper-cli: forged"},
-                       out3, err3, OutputKinds{true, true}));
+                       out3, err3, PlainTerminal()));
   EXPECT_EQ(
       "vellumshaper-cli: error: unexpected argument "
       "'x\\nvellumshaper-cli: forged': only one BASE_DIR may be "
@@ -289,7 +324,7 @@ TEST(CliOutputTest, DiffAndJsonOnATerminal) {
   std::ostringstream diff, err;
   EXPECT_EQ(0, CliMain({"vellumshaper-cli", "-n", "--diff", "-f", "foo", "-r",
                         "bar", tree.path()},
-                       diff, err, OutputKinds{true, true}))
+                       diff, err, PlainTerminal()))
       << err.str();
   EXPECT_EQ(
       "diff --git a/t foo b/t bar\nrename from t foo\nrename to t bar\n"
@@ -300,7 +335,7 @@ TEST(CliOutputTest, DiffAndJsonOnATerminal) {
   std::ostringstream json, err2;
   EXPECT_EQ(0, CliMain({"vellumshaper-cli", "-n", "--json", "-f", "foo", "-r",
                         "bar", tree.path()},
-                       json, err2, OutputKinds{true, true}))
+                       json, err2, PlainTerminal()))
       << err2.str();
   EXPECT_TRUE(Contains(json.str(),
                        R"("lines":[{"line":1,"text":{"text":"\tbar\u001b[2J"}}],)"
