@@ -49,12 +49,13 @@ void WriteStats(const RunEnd& end, Output* err) {
   const auto number = [](std::uint64_t n) { return std::to_string(n); };
   const std::uint64_t problems =
       static_cast<std::uint64_t>(end.problems.unlisted_folders) +
-      static_cast<std::uint64_t>(end.problems.unreadable_files);
+      static_cast<std::uint64_t>(end.problems.unreadable_files) +
+      static_cast<std::uint64_t>(end.problems.moved_folders);
   Line("files looked at: ", number(end.progress.files_looked_at), err);
   Line("files changed:   ", number(end.files.changed), err);
   Line("files renamed:   ", number(end.files.renamed), err);
   Line("files failed:    ", number(end.files.failed), err);
-  Line("read errors:     ", number(problems), err);
+  Line("problems:        ", number(problems), err);
   Line("bytes read:      ", number(end.progress.bytes_read), err);
   Line("seconds:         ", FormatSeconds(end.seconds), err);
   if (end.dry_run) err->Words("a dry run: nothing was changed\n");

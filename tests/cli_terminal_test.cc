@@ -149,7 +149,7 @@ TEST(CliTerminalTest, StatsGiveTheNumbersOfTheJsonSummary) {
       "files changed:   2\n"
       "files renamed:   1\n"
       "files failed:    1\n"
-      "read errors:     0\n"
+      "problems:        0\n"
       "bytes read:      " + field("bytes_read") + "\n"
       "seconds:         " + field("seconds") + "\n"
       "a dry run: nothing was changed\n";
