@@ -6,25 +6,12 @@
 #include <optional>
 #include <string>
 
+#include "engine/line_bytes.h"
 #include "engine/line_texts.h"
 #include "engine/line_writer.h"
 
 namespace vs {
 namespace {
-
-bool HoldsBinaryByte(std::string_view bytes) {
-  return memchr(bytes.data(), '\0', bytes.size()) ||
-         memchr(bytes.data(), 0x1A, bytes.size());
-}
-
-// The line feeds in `bytes`.
-std::size_t CountLines(std::string_view bytes) {
-  std::size_t lines = 0;
-  for (const char *p = bytes.data(), *end = p + bytes.size();
-       (p = static_cast<const char*>(memchr(p, '\n', end - p))) != nullptr; ++p)
-    ++lines;
-  return lines;
-}
 
 // One line of a window: its text (without the CR LF or LF that ends it)
 // and where the next line starts.

@@ -6,24 +6,11 @@
 #include <optional>
 
 #include "engine/block_scanner.h"
+#include "engine/line_bytes.h"
 #include "engine/line_writer.h"
 
 namespace vs {
 namespace {
-
-bool HoldsBinaryByte(std::string_view bytes) {
-  return memchr(bytes.data(), '\0', bytes.size()) ||
-         memchr(bytes.data(), 0x1A, bytes.size());
-}
-
-// The line feeds in `bytes`.
-std::size_t CountLines(std::string_view bytes) {
-  std::size_t lines = 0;
-  for (const char *p = bytes.data(), *end = p + bytes.size();
-       (p = static_cast<const char*>(memchr(p, '\n', end - p))) != nullptr; ++p)
-    ++lines;
-  return lines;
-}
 
 // Whether the scanner's window holds an occurrence that changes a line.
 // The window's last byte is left out of the search unless the file ends
