@@ -200,6 +200,22 @@ class FileSystem {
 
   virtual Status Remove(const Folder& folder, const std::string& name) = 0;
 
+  // Moves `from` of `from_folder` to `to` of `to_folder` in one atomic
+  // step, only if nothing of the name `to` exists there: otherwise kExists
+  // and nothing changes. The folders must be on one file system.
+  virtual Status MoveNoReplace(const Folder& from_folder,
+                               const std::string& from,
+                               const Folder& to_folder,
+                               const std::string& to) = 0;
+
+  // Creates the folder `name` in `parent` with the permission bits `mode`
+  // (less the process's umask); kExists when the name is taken.
+  virtual Status CreateFolder(const Folder& parent, const std::string& name,
+                              mode_t mode) = 0;
+  // Removes the empty folder `name` of `parent`.
+  virtual Status RemoveFolder(const Folder& parent,
+                              const std::string& name) = 0;
+
   // Whether anything (a dangling link included) has the name `name`.
   virtual bool Exists(const Folder& folder, const std::string& name) = 0;
 

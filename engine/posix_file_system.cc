@@ -132,12 +132,13 @@ Ownership CopyOwnership(int fd, const FileInfo& like) {
   return set;
 }
 
-int RenameAt2NoReplace(int folder_fd, const char* from, const char* to) {
+int RenameAt2NoReplace(int from_fd, const char* from, int to_fd,
+                       const char* to) {
 #if defined(RENAME_NOREPLACE)
-  return renameat2(folder_fd, from, folder_fd, to, RENAME_NOREPLACE);
+  return renameat2(from_fd, from, to_fd, to, RENAME_NOREPLACE);
 #elif defined(SYS_renameat2)
   constexpr unsigned kNoReplace = 1;  // RENAME_NOREPLACE in <linux/fs.h>
-  return syscall(SYS_renameat2, folder_fd, from, folder_fd, to, kNoReplace);
+  return syscall(SYS_renameat2, from_fd, from, to_fd, to, kNoReplace);
 #else
   errno = ENOSYS;
   return -1;
@@ -172,28 +173,37 @@ bool LacksHardLinks(int error_number) {
 
 // The last resort. Not atomic: a `to` created by someone else between
 // the look and the rename is overwritten.
-Status CheckThenRename(int folder_fd, const char* from, const char* to) {
+Status CheckThenRename(int from_fd, const char* from, int to_fd,
+                       const char* to) {
   struct stat st;
-  if (fstatat(folder_fd, to, &st, AT_SYMLINK_NOFOLLOW) == 0)
+  if (fstatat(to_fd, to, &st, AT_SYMLINK_NOFOLLOW) == 0)
     return Status::FromErrno(EEXIST);
   if (errno != ENOENT) return LastError();
-  return renameat(folder_fd, from, folder_fd, to) == 0 ? Status::Ok()
-                                                       : LastError();
+  return renameat(from_fd, from, to_fd, to) == 0 ? Status::Ok() : LastError();
 }
 
 // linkat() refuses any existing `to`, a dangling link included, and with
 // no flags it links a symbolic link `from` itself, not its target.
-Status LinkThenUnlink(int folder_fd, const char* from, const char* to) {
-  if (linkat(folder_fd, from, folder_fd, to, 0) != 0) {
-    if (LacksHardLinks(errno)) return CheckThenRename(folder_fd, from, to);
+Status LinkThenUnlink(int from_fd, const char* from, int to_fd,
+                      const char* to) {
+  if (linkat(from_fd, from, to_fd, to, 0) != 0) {
+    if (LacksHardLinks(errno)) return CheckThenRename(from_fd, from, to_fd, to);
     return LastError();
   }
-  if (unlinkat(folder_fd, from, 0) != 0) {
+  if (unlinkat(from_fd, from, 0) != 0) {
     Status status = LastError();
-    unlinkat(folder_fd, to, 0);  // back to one name, as before the call
+    unlinkat(to_fd, to, 0);  // back to one name, as before the call
     return status;
   }
   return Status::Ok();
+}
+
+// Moves without replacing, by the best means the system has.
+Status MoveWithoutReplacing(int from_fd, const char* from, int to_fd,
+                            const char* to) {
+  if (RenameAt2NoReplace(from_fd, from, to_fd, to) == 0) return Status::Ok();
+  if (!LacksRenameFlag(errno)) return LastError();
+  return LinkThenUnlink(from_fd, from, to_fd, to);
 }
 
 std::int64_t Nanoseconds(const timespec& t) {
@@ -730,15 +740,31 @@ class PosixFileSystem final : public FileSystem {
   Status RenameNoReplace(const Folder& folder, const std::string& from,
                          const std::string& to) override {
     int fd = FdOf(folder);
-    if (RenameAt2NoReplace(fd, from.c_str(), to.c_str()) == 0)
-      return Status::Ok();
-    if (!LacksRenameFlag(errno)) return LastError();
-    return LinkThenUnlink(fd, from.c_str(), to.c_str());
+    return MoveWithoutReplacing(fd, from.c_str(), fd, to.c_str());
   }
 
   Status Remove(const Folder& folder, const std::string& name) override {
     return unlinkat(FdOf(folder), name.c_str(), 0) == 0 ? Status::Ok()
                                                         : LastError();
+  }
+
+  Status MoveNoReplace(const Folder& from_folder, const std::string& from,
+                       const Folder& to_folder,
+                       const std::string& to) override {
+    return MoveWithoutReplacing(FdOf(from_folder), from.c_str(),
+                                FdOf(to_folder), to.c_str());
+  }
+
+  Status CreateFolder(const Folder& parent, const std::string& name,
+                      mode_t mode) override {
+    return mkdirat(FdOf(parent), name.c_str(), mode) == 0 ? Status::Ok()
+                                                          : LastError();
+  }
+
+  Status RemoveFolder(const Folder& parent, const std::string& name) override {
+    return unlinkat(FdOf(parent), name.c_str(), AT_REMOVEDIR) == 0
+               ? Status::Ok()
+               : LastError();
   }
 
   bool Exists(const Folder& folder, const std::string& name) override {

@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "engine/state_folder.h"
+
 namespace vs {
 namespace {
 
@@ -206,16 +208,6 @@ Fd FindOverlapping(int folder, const std::vector<FolderId>& chain,
   return found;
 }
 
-// The user's state folder for the locks.
-std::string StateFolder() {
-  const char* state = std::getenv("XDG_STATE_HOME");
-  if (state && state[0] == '/')
-    return std::string(state) + "/vellumshaper/running";
-  const char* home = std::getenv("HOME");
-  return std::string(home && home[0] ? home : "/") +
-         "/.local/state/vellumshaper/running";
-}
-
 // Where the locks go when the home folder cannot take them (a system
 // user, a read-only home): a folder of the user's own in the shared
 // temporary folder, which no one else may have made for them.
@@ -237,7 +229,7 @@ Status MakeTemporaryFolder(std::string* folder) {
 // Makes the folder for the locks and opens it.
 Status OpenLockFolder(const std::string& wanted, std::string* folder,
                       Fd* fd) {
-  *folder = wanted.empty() ? StateFolder() : wanted;
+  *folder = wanted.empty() ? StateFolder() + "/running" : wanted;
   Status status = MakeFolders(*folder);
   if (!status.ok() && wanted.empty()) status = MakeTemporaryFolder(folder);
   if (!status.ok()) return status;

@@ -344,6 +344,32 @@ Status FaultFileSystem::Remove(const Folder& folder, const std::string& name) {
   return status.ok() ? base_->Remove(Base(folder), name) : status;
 }
 
+Status FaultFileSystem::MoveNoReplace(const Folder& from_folder,
+                                      const std::string& from,
+                                      const Folder& to_folder,
+                                      const std::string& to) {
+  Status status =
+      Intercept(Op::kMoveNoReplace, "MoveNoReplace",
+                PathOf(from_folder, from) + " " + PathOf(to_folder, to));
+  return status.ok() ? base_->MoveNoReplace(Base(from_folder), from,
+                                            Base(to_folder), to)
+                     : status;
+}
+
+Status FaultFileSystem::CreateFolder(const Folder& parent,
+                                     const std::string& name, mode_t mode) {
+  Status status =
+      Intercept(Op::kCreateFolder, "CreateFolder", PathOf(parent, name));
+  return status.ok() ? base_->CreateFolder(Base(parent), name, mode) : status;
+}
+
+Status FaultFileSystem::RemoveFolder(const Folder& parent,
+                                     const std::string& name) {
+  Status status =
+      Intercept(Op::kRemoveFolder, "RemoveFolder", PathOf(parent, name));
+  return status.ok() ? base_->RemoveFolder(Base(parent), name) : status;
+}
+
 bool FaultFileSystem::Exists(const Folder& folder, const std::string& name) {
   return base_->Exists(Base(folder), name);
 }

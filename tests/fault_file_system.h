@@ -49,6 +49,9 @@ class FaultFileSystem final : public FileSystem {
     kReplaceWith,
     kRenameNoReplace,
     kRemove,
+    kMoveNoReplace,
+    kCreateFolder,
+    kRemoveFolder,
   };
 
   explicit FaultFileSystem(FileSystem* base = RealFileSystem());
@@ -109,6 +112,12 @@ class FaultFileSystem final : public FileSystem {
   Status RenameNoReplace(const Folder& folder, const std::string& from,
                          const std::string& to) override;
   Status Remove(const Folder& folder, const std::string& name) override;
+  Status MoveNoReplace(const Folder& from_folder, const std::string& from,
+                       const Folder& to_folder,
+                       const std::string& to) override;
+  Status CreateFolder(const Folder& parent, const std::string& name,
+                      mode_t mode) override;
+  Status RemoveFolder(const Folder& parent, const std::string& name) override;
   bool Exists(const Folder& folder, const std::string& name) override;
   std::size_t OpenFilesLimit() override { return base_->OpenFilesLimit(); }
 

@@ -522,6 +522,7 @@ Status MemoryFileSystem::CreateExclusive(const Folder& folder,
   if (parent->removed) return Errno(ENOENT);
   if (Find(*parent, name)) return Errno(EEXIST);
   NodePtr node = NewNode(FileKind::kRegular);
+  node->info.device = parent->info.device;
   node->info.mode = like.mode & 07777;
   node->info.owner = like.owner;
   node->info.group = like.group;
@@ -641,6 +642,56 @@ Status MemoryFileSystem::Remove(const Folder& folder,
   if (!node) return Errno(ENOENT);
   if (node->kind == FileKind::kFolder) return Errno(EISDIR);  // unlink(2)
   DropEntry(parent, name);
+  return Status::Ok();
+}
+
+Status MemoryFileSystem::MoveNoReplace(const Folder& from_folder,
+                                       const std::string& from,
+                                       const Folder& to_folder,
+                                       const std::string& to) {
+  MutexLock lock(&mutex_);
+  Status status = CheckNames(from, to);
+  if (!status.ok()) return status;
+  Node* source_parent = MemoryFolder::NodeOf(from_folder);
+  Node* target_parent = MemoryFolder::NodeOf(to_folder);
+  if (target_parent->removed) return Errno(ENOENT);
+  NodePtr source = Find(*source_parent, from);
+  if (!source) return Errno(ENOENT);
+  if (Find(*target_parent, to)) return Errno(EEXIST);
+  if (source_parent->info.device != target_parent->info.device)
+    return Errno(EXDEV);
+  DropEntry(source_parent, from);
+  AddEntry(target_parent, to, std::move(source));
+  return Status::Ok();
+}
+
+Status MemoryFileSystem::CreateFolder(const Folder& parent,
+                                      const std::string& name, mode_t mode) {
+  MutexLock lock(&mutex_);
+  Status status = CheckName(name);
+  if (!status.ok()) return status;
+  Node* parent_node = MemoryFolder::NodeOf(parent);
+  if (parent_node->removed) return Errno(ENOENT);
+  if (Find(*parent_node, name)) return Errno(EEXIST);
+  NodePtr node = NewNode(FileKind::kFolder);
+  node->info.device = parent_node->info.device;
+  node->info.mode = mode & 07777;
+  AddEntry(parent_node, name, std::move(node));
+  return Status::Ok();
+}
+
+Status MemoryFileSystem::RemoveFolder(const Folder& parent,
+                                      const std::string& name) {
+  MutexLock lock(&mutex_);
+  Status status = CheckName(name);
+  if (!status.ok()) return status;
+  Node* parent_node = MemoryFolder::NodeOf(parent);
+  NodePtr node = Find(*parent_node, name);
+  if (!node) return Errno(ENOENT);
+  if (node->kind != FileKind::kFolder) return Errno(ENOTDIR);
+  if (!node->entries.empty()) return Errno(ENOTEMPTY);
+  node->Unlink();
+  DropEntry(parent_node, name);
   return Status::Ok();
 }
 

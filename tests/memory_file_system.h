@@ -124,6 +124,12 @@ class MemoryFileSystem final : public FileSystem {
   Status RenameNoReplace(const Folder& folder, const std::string& from,
                          const std::string& to) override;
   Status Remove(const Folder& folder, const std::string& name) override;
+  Status MoveNoReplace(const Folder& from_folder, const std::string& from,
+                       const Folder& to_folder,
+                       const std::string& to) override;
+  Status CreateFolder(const Folder& parent, const std::string& name,
+                      mode_t mode) override;
+  Status RemoveFolder(const Folder& parent, const std::string& name) override;
   bool Exists(const Folder& folder, const std::string& name) override;
   // 1024 unless set_open_files_limit said otherwise; nothing counts the
   // files held open against it.
