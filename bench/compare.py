@@ -43,10 +43,11 @@ sys.dont_write_bytecode = True  # no __pycache__ in the work tree
 import make_tree  # noqa: E402
 
 KERNEL_TARBALL = Path("/usr/src/linux-source-6.1.tar.xz")
-WORKLOAD_NAMES = ["absent", "rare", "common", "names", "memory"]
+WORKLOAD_NAMES = ["absent", "rare", "common", "names", "pattern", "memory"]
 CORPUS_NAMES = ["kernel", "synthetic-10k", "synthetic-100k"]
 # The targets, as ratios of medians.
 ABSENT_LIMIT = 1.1
+PATTERN_LIMIT = 1.2
 NAMES_LIMIT = 1.5
 MEMORY_LIMIT_KIB = 64 * 1024
 GROWTH_SLACK = 1.2  # 10x the files may cost at most 12x the time
@@ -63,6 +64,9 @@ class Workload:
     name: str
     find: str
     replace: str
+    # The find text is a regular expression, and the run a dry one: how
+    # fast a pattern is looked for, against rg's count.
+    regex: bool = False
 
     @property
     def names_only(self):
@@ -97,6 +101,8 @@ CORPORA = {
         "rare": Workload("rare", "BUILD_BUG_ON_ZERO", "BUILD_BUG_ON_NIL"),
         "common": Workload("common", "EXPORT_SYMBOL_GPL", "EXPORT_SYMBOL_VS"),
         "names": Workload("names", "clk-", "vsclock-"),
+        "pattern": Workload("pattern", r"EXPORT_SYMBOL(_GPL)?\(",
+                            "EXPORT_SYMBOL_VS(", regex=True),
     }),
     "synthetic-10k": Corpus(
         "synthetic-10k", dict(files=10000, size=10240, share=0.04),
@@ -274,10 +280,11 @@ def restore(pristine, work):
 
 # --- what a tree holds ------------------------------------------------------
 
-def rg_counts(tree, text, *flags):
+def rg_counts(tree, text, *flags, regex=False):
     """{relative path: count} from `rg FLAGS` over `tree`."""
     result = subprocess.run(
-        ["rg", "-F", "--no-ignore", "--hidden", "--null"] + list(flags) +
+        ["rg"] + ([] if regex else ["-F"]) +
+        ["--no-ignore", "--hidden", "--null"] + list(flags) +
         ["--", text], cwd=tree, stdout=subprocess.PIPE, env=ENV)
     if result.returncode not in (0, 1):
         raise RuntimeError("rg failed in %s" % tree)
@@ -332,9 +339,11 @@ def expectations(tree, workload):
         expected.find_matches = len(expected.renames) + sum(
             workload.find in os.path.basename(f) for f in folders)
         return expected
-    lines = rg_counts(tree, workload.find, "-c")
+    lines = rg_counts(tree, workload.find, "-c", regex=workload.regex)
     expected.files = set(lines)
     expected.lines = sum(lines.values())
+    if workload.regex:
+        return expected
     expected.occurrences = sum(
         rg_counts(tree, workload.find, "--count-matches").values())
     expected.new_before = sum(
@@ -378,6 +387,8 @@ class Command:
 def variants_for(workload, work, clis, flags, unchecked_flags):
     """Each cli again with each set of extra options, after the plain
     ones: what an option costs shows in one run."""
+    if workload.regex:
+        return []
     t, n, w = workload.find, workload.replace, q(work)
     names = " --no-text" if workload.names_only else ""
     return [
@@ -407,6 +418,17 @@ def commands_for(workload, work, clis):
                     % (w, q("*%s*" % t),
                        q("s/\\Q%s\\E/%s/g" % (t, n.replace("\\", "\\\\")))),
                     "peer"),
+        ]
+    if workload.regex:
+        return [
+            Command("rg -c (reference)",
+                    "rg -c --no-ignore --hidden -- %s %s || test $? -eq 1"
+                    % (q(t), w), "reference"),
+        ] + [
+            Command(cli.label + " -e --dry-run",
+                    "%s -e --dry-run --find %s --replace %s %s"
+                    % (q(cli.path), q(t), q(n), w), "cli")
+            for cli in clis
         ]
     rg_files = "rg -lF --no-ignore --hidden -0 -- %s %s" % (q(t), w)
     return [
@@ -470,6 +492,18 @@ def check_command(command, workload, expected, pristine, work):
                  "reported %d renames and %d other entries, for %d names"
                  % (len(renamed), len(entries) - len(renamed),
                     len(expected.renames)))
+        return
+
+    if workload.regex:
+        # A dry run: the tree stays, and the listing says what would change.
+        need(not changed and not extra, "changed the tree")
+        if command.role == "cli":
+            need(set(listed) == {prefix + f for f in expected.files},
+                 "listed %d files, not the %d matching" % (
+                     len(listed), len(expected.files)))
+            need(len(entries) == expected.lines,
+                 "reported %d entries for %d matching lines"
+                 % (len(entries), expected.lines))
         return
 
     if command.role == "reference":
@@ -863,6 +897,9 @@ def main():
                 (c, timings[c.name]["median"]) for c in checked]
             what = ("%d names" % len(expected.renames)
                     if workload.names_only else
+                    "%d lines in %d files" % (expected.lines,
+                                              len(expected.files))
+                    if workload.regex else
                     "%d occurrences in %d files" % (expected.occurrences,
                                                     len(expected.files)))
             title = "%s, %s: `%s` → `%s` (%s)" % (
@@ -942,6 +979,11 @@ def targets_table(results, cli_rss, args):
                 ratio = median / reference
                 row(corpus, command.name, "absent text: ≤ %.1f× `rg -c`"
                     % ABSENT_LIMIT, "%.2f×" % ratio, ratio <= ABSENT_LIMIT)
+            elif workload == "pattern" and reference:
+                ratio = median / reference
+                row(corpus, command.name, "a pattern, looked for: ≤ %.1f× "
+                    "`rg -c`" % PATTERN_LIMIT, "%.2f×" % ratio,
+                    ratio <= PATTERN_LIMIT)
             elif workload == "names" and reference:
                 ratio = median / reference
                 row(corpus, command.name, "names: ≤ %.1f× `find -name`"
