@@ -6,12 +6,18 @@
 
 #include <algorithm>
 #include <map>
+#include <utility>
+
+#include "engine/required_literal.h"
 
 namespace vs {
 namespace {
 
 constexpr char kKelvinSign[] = "\xE2\x84\xAA";
 constexpr char kLongS[] = "\xC5\xBF";
+// Shorter, a search for the required bytes stops too often to gain on
+// the expression's own search of the block.
+constexpr std::size_t kShortestRequiredLiteral = 3;
 
 bool IsAscii(const std::string& text) {
   return std::all_of(text.begin(), text.end(),
@@ -101,6 +107,15 @@ std::unique_ptr<RegexPattern> RegexPattern::Make(const std::string& find,
     p->fold_search_ = std::make_unique<FoldSearch>(find);
     p->special_letters_ =
         utf8 && find.find_first_of("kKsS") != std::string::npos;
+  } else if (std::string required = modes.regex && !modes.ignore_case
+                                        ? RequiredLiteral(find)
+                                        : std::string();
+             required.size() >= kShortestRequiredLiteral) {
+    // Lines without the bytes every match holds are passed over as fast
+    // as for a plain find text; the expression sees only the others.
+    p->prefilter_ = Prefilter::kBytes;
+    p->plain_find_ = std::move(required);
+    p->byte_search_ = std::make_unique<ByteSearch>(p->plain_find_);
   } else if (!modes.regex || BlockFormFindsEveryLine(find)) {
     p->block_re_ = std::make_unique<RE2>("(?m)" + pattern, options);
     p->prefilter_ =

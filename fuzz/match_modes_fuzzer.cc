@@ -33,7 +33,8 @@ namespace {
 constexpr const char* kPatterns[] = {
     "a+",   "b*",       "(a)(b)?", "^a",    "b$",     "[ab]k", "a|ab",
     ".",    "\\s+",     "[^ab]+",  "\\bab", "(?P<x>k)s?", "a.?b",
-    "\\d|_", "(a|b)\\1?"};  // the last does not compile: refused alike
+    "\\d|_", "kab+s?", "(a)?kab\\b",
+    "(a|b)\\1?"};  // the last does not compile: refused alike
 constexpr const char* kTemplates[] = {"", "<$0>", "$$", "x", "${0}-$0",
                                       "$1", "[${1}]"};
 

@@ -210,6 +210,37 @@ TEST_P(RegexModesTest, FollowsThePlainRule) {
   }
 }
 
+// Patterns whose every match holds a plain text: the search looks for it
+// first. Texts made of pieces of it, so that it is often near whole.
+TEST_P(RegexModesTest, PatternsWithARequiredTextFollowThePlainRule) {
+  const int code_page = GetParam();
+  const std::pair<const char*, const char*> patterns[] = {
+      {"kab+s?", "<$0>"}, {"(a)?kab\\b", "[$1]"}, {"s*kab.ka", "$$"}};
+  const std::vector<std::string> pieces = {"k", "ka", "kab", "b", "a", "s",
+                                           " ", "_", "K"};
+  std::mt19937 rng(code_page + 11);
+  for (const auto& [pattern, replace] : patterns) {
+    for (const char* flags : {"e", "ew"}) {
+      const MatchModes modes = Modes(flags);
+      const fuzz::NaiveRegex naive(pattern, replace, code_page,
+                                   modes.ignore_case, modes.whole_word,
+                                   modes.preserve_case);
+      ASSERT_TRUE(naive.ok());
+      const MatchPlan plan =
+          PlanMatching(pattern, replace, modes, CodePage(code_page));
+      for (int round = 0; round < 200; ++round) {
+        const std::string text = GenerateText(&rng, pieces);
+        SCOPED_TRACE(std::string("modes ") + flags + " pattern '" + pattern +
+                     "' text '" + Escaped(text) + "'");
+        ExpectPlainRule(plan, code_page, text, [&](const std::string& line) {
+          return naive.ReplaceLine(line);
+        });
+        if (testing::Test::HasFailure()) return;
+      }
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(CodePages, RegexModesTest,
                          testing::Values(1252, CodePage::kUtf8));
 
