@@ -19,6 +19,7 @@ namespace vs::test {
 namespace {
 
 using Op = FaultFileSystem::Op;
+using Tree = std::map<std::string, std::string>;
 
 const std::string kRuns = "state/runs";
 
@@ -54,8 +55,9 @@ Journal ReadJournal(const MemoryFileSystem& fs,
       DecodeChanges(fs.Read(journal.folder + "/changes"), &journal.changes)
           .ok());
   journal.ended = fs.Exists(journal.folder + "/end");
-  if (journal.ended)
+  if (journal.ended) {
     EXPECT_TRUE(DecodeEnd(fs.Read(journal.folder + "/end"), &journal.end).ok());
+  }
   return journal;
 }
 
@@ -68,7 +70,7 @@ void ExpectSameVersion(const FileInfo& want, const FileInfo& got) {
 
 std::vector<std::string> Entries(const TestEngine& engine,
                                  const std::string& path) {
-  const ChangeList& list = engine.log().LookUp(path);
+  const ChangeList& list = engine.log().Entries(path);
   return std::vector<std::string>(list.begin(), list.end());
 }
 
@@ -150,7 +152,7 @@ TEST(RunJournalTest, HoldsEveryChangeAsTheTreeShowsItAndTheVeryOldFiles) {
 // Only changes that will be tried are recorded: a new name the run
 // refuses is none, and a dry run records nothing at all.
 TEST(RunJournalTest, NothingRecordedForRefusedNamesOrDryRuns) {
-  MemoryFileSystem fs({{"tree/x.txt", "nothing\n"}});
+  MemoryFileSystem fs(Tree{{"tree/x.txt", "nothing\n"}});
   TestEngine engine(&fs);
   engine.settings.find = "x";
   engine.settings.replace = "a/b";  // no name may hold a slash
@@ -159,7 +161,7 @@ TEST(RunJournalTest, NothingRecordedForRefusedNamesOrDryRuns) {
   EXPECT_EQ(1, engine.problems().failure_entries);
   EXPECT_TRUE(ReadJournal(fs).changes.records.empty());
 
-  MemoryFileSystem dry_fs({{"tree/x.txt", "x\n"}});
+  MemoryFileSystem dry_fs(Tree{{"tree/x.txt", "x\n"}});
   TestEngine dry(&dry_fs);
   dry.settings.find = "x";
   dry.settings.replace = "y";
@@ -203,7 +205,7 @@ TEST(RunJournalTest, OnAnotherDeviceOldTextsAreCopied) {
 TEST(RunJournalTest, StateFolderInTheTreeIsNeverWalked) {
   for (const std::string state : {"tree/.local/state", "tree"}) {
     SCOPED_TRACE(state);
-    MemoryFileSystem fs({{"tree/a.txt", "old\n"}});
+    MemoryFileSystem fs(Tree{{"tree/a.txt", "old\n"}});
     for (int run = 0; run < 2; ++run) {
       TestEngine engine(&fs);
       engine.settings.find = run == 0 ? "old" : "new";
@@ -387,7 +389,7 @@ TEST(RunJournalTest, WithoutSwapsOldFileMovesOutFirst) {
       Status::Error(Status::Code::kNotSupported, "not supported");
   for (bool rename_fails : {false, true}) {
     SCOPED_TRACE(rename_fails);
-    MemoryFileSystem memory({{"tree/a.txt", "old\n"}});
+    MemoryFileSystem memory(Tree{{"tree/a.txt", "old\n"}});
     const FileInfo before = memory.Info("tree/a.txt");
     FaultFileSystem fs(&memory);
     fs.FailAlways(Op::kExchange, "", unsupported);
@@ -419,7 +421,7 @@ TEST(RunJournalTest, WithoutSwapsOldFileMovesOutFirst) {
 // An old version the journal cannot take: the change stands, and the
 // run tells that it cannot be undone for that file.
 TEST(RunJournalTest, OldVersionNotKeptIsTold) {
-  MemoryFileSystem memory({{"tree/a.txt", "old\n"}});
+  MemoryFileSystem memory(Tree{{"tree/a.txt", "old\n"}});
   FaultFileSystem fs(&memory);
   fs.FailNext(Op::kMoveNoReplace, "/old/", FaultFileSystem::IoError());
   TestEngine engine(&fs);
