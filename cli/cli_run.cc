@@ -1,7 +1,10 @@
 #include "cli/cli_run.h"
 
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <optional>
@@ -16,6 +19,7 @@
 #include "engine/line_pattern.h"
 #include "engine/replace_engine.h"
 #include "engine/run_lock.h"
+#include "engine/state_folder.h"
 
 namespace vs {
 
@@ -159,7 +163,34 @@ RunSettings SettingsOf(const CliOptions& options) {
   settings.filter = options.filter;
   settings.include_vcs = options.include_vcs;
   settings.one_file_system = options.one_file_system;
+  // A run that writes keeps its undo journal (a dry run keeps none).
+  settings.state_folder = StateFolder();
   return settings;
+}
+
+// `bytes` for a person: "512 bytes", "1.5 KiB", "20.0 MiB", ...
+std::string HumanSize(std::uint64_t bytes) {
+  if (bytes < 1024) return std::to_string(bytes) + " bytes";
+  static const char* const kUnits[] = {"KiB", "MiB", "GiB", "TiB", "PiB"};
+  double size = static_cast<double>(bytes) / 1024;
+  std::size_t unit = 0;
+  while (size >= 1024 && unit + 1 < std::size(kUnits)) {
+    size /= 1024;
+    ++unit;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f %s", size, kUnits[unit]);
+  return text;
+}
+
+// Old texts copied, not moved, cost the space of the files: said once.
+void TellCopiedOldTexts(const JournalSummary& journal, Output* err) {
+  if (journal.bytes_copied == 0) return;
+  err->Words(kProgramName)
+      .Words(": the undo journal is on another file system than the tree: ")
+      .Words(HumanSize(journal.bytes_copied).c_str())
+      .Words(" of old text were copied into it\n");
+  err->Flush();
 }
 
 constexpr char kOutOfMemoryMessage[] =
@@ -330,7 +361,7 @@ int RunCli(const CliOptions& options, std::ostream& out_stream,
     end.files = observer->file_counts();
     end.dry_run = settings.dry_run;
     end.stopped = stop_on_signals.caught() != 0 ||
-                  end.problems.out_of_memory ||
+                  end.problems.out_of_memory || end.problems.journal ||
                   observer->stopped_for_output();
     end.seconds = std::chrono::duration<double>(
                       std::chrono::steady_clock::now() - start)
@@ -361,6 +392,7 @@ int RunCli(const CliOptions& options, std::ostream& out_stream,
       TellOutputFailure(out, observer->stopped_for_output(), &err);
       status = kExitFailure;
     }
+    TellCopiedOldTexts(engine->journal_summary(), &err);
     if (stop_on_signals.caught())
       status = StatusOfSignal(stop_on_signals.caught());
     // Last, below every message; the numbers the JSON summary gives.

@@ -17,6 +17,8 @@ const char* KindName(Problem::Kind kind) {
     case Problem::Kind::kOutOfMemory: return "out_of_memory";
     case Problem::Kind::kMovedFolder: return "moved_folder";
     case Problem::Kind::kBadSettings: return "bad_settings";
+    case Problem::Kind::kJournal: return "journal";
+    case Problem::Kind::kOldTextLost: return "old_text_lost";
   }
   return "other";
 }
@@ -153,7 +155,8 @@ void JsonReport::Summary(const RunEnd& end) {
   AppendField("problems", &json);
   AppendNumber(static_cast<std::uint64_t>(end.problems.unlisted_folders) +
                    static_cast<std::uint64_t>(end.problems.unreadable_files) +
-                   static_cast<std::uint64_t>(end.problems.moved_folders),
+                   static_cast<std::uint64_t>(end.problems.moved_folders) +
+                   static_cast<std::uint64_t>(end.problems.old_texts_lost),
                &json);
   AppendField("bytes_read", &json);
   AppendNumber(end.progress.bytes_read, &json);

@@ -50,7 +50,8 @@ void WriteStats(const RunEnd& end, Output* err) {
   const std::uint64_t problems =
       static_cast<std::uint64_t>(end.problems.unlisted_folders) +
       static_cast<std::uint64_t>(end.problems.unreadable_files) +
-      static_cast<std::uint64_t>(end.problems.moved_folders);
+      static_cast<std::uint64_t>(end.problems.moved_folders) +
+      static_cast<std::uint64_t>(end.problems.old_texts_lost);
   Line("files looked at: ", number(end.progress.files_looked_at), err);
   Line("files changed:   ", number(end.files.changed), err);
   Line("files renamed:   ", number(end.files.renamed), err);

@@ -5,6 +5,8 @@
 
 #include "engine/change_entry.h"
 #include "engine/file_names.h"
+#include "engine/journal_records.h"
+#include "engine/run_journal.h"
 #include "engine/sync_pool.h"
 #include "engine/pattern_rewriter.h"
 #include "engine/text_rewriter.h"
@@ -20,11 +22,12 @@ constexpr int kTemporaryNameAttempts = 100;
 
 FileSteps::FileSteps(const RunSettings& settings, FileSystem* file_system,
                      RunObserver* observer, ProblemCounts* counts,
-                     SpillStore* spill_store)
+                     SpillStore* spill_store, RunJournal* journal)
     : settings_(settings),
       file_system_(file_system),
       observer_(observer),
       counts_(counts),
+      journal_(journal),
       plan_(PlanMatching(settings.find, settings.replace, settings.modes,
                          settings.code_page)),
       matcher_(plan_.find, settings.code_page),
@@ -40,7 +43,8 @@ FileSteps::FileSteps(const RunSettings& settings, FileSystem* file_system,
                      settings.one_file_system,
                      spill_store,
                      settings.keep_line_texts,
-                     plan_.pattern.get()} {}
+                     plan_.pattern.get(),
+                     journal ? &journal->own_folders() : nullptr} {}
 
 bool FileSteps::NothingToReplace() const {
   if (!plan_.error.empty()) return true;
@@ -271,6 +275,12 @@ Status ChangedDuringRun() {
   return Status::Error(Status::Code::kIOError, "changed during the run");
 }
 
+// Whether the file's old version is to be moved into the journal: it has
+// a record there, and no copy of it is kept instead.
+bool KeepsOldVersion(const RunJournal* journal, const PendingFile& file) {
+  return journal && file.journal_number != 0 && !file.old_text_copied;
+}
+
 }  // namespace
 
 Status FileSteps::SwapIn(PendingFile* file) {
@@ -292,10 +302,8 @@ Status FileSteps::SwapIn(PendingFile* file) {
   if (!UntouchedSince(file->read_version, now)) return ChangedDuringRun();
 
   status = file_system_->Exchange(folder, file->temp_name, file->name);
-  if (status.code() == Status::Code::kNotSupported) {
-    // No atomic swap: the check above is as close as the run gets.
-    return file_system_->ReplaceWith(folder, file->temp_name, file->name);
-  }
+  // No atomic swap: the check above is as close as the run gets.
+  if (status.code() == Status::Code::kNotSupported) return MoveIn(file);
   if (status.code() == Status::Code::kNotFound) return ChangedDuringRun();
   if (!status.ok()) return status;
 
@@ -305,8 +313,7 @@ Status FileSteps::SwapIn(PendingFile* file) {
   if (file_system_->Stat(folder, file->temp_name, &taken_out).ok() &&
       taken_out.device == now.device && taken_out.inode == now.inode &&
       held->Undisturbed(file->read_version)) {
-    // The old version; the hold lets its blocks go off the walk.
-    file_system_->Remove(folder, file->temp_name);
+    LetGoOfOldVersion(file);
     return Status::Ok();
   }
   // Another program got there first: what it made goes back.
@@ -321,6 +328,56 @@ Status FileSteps::SwapIn(PendingFile* file) {
                              status.reason() + ")");
   }
   return ChangedDuringRun();
+}
+
+Status FileSteps::MoveIn(PendingFile* file) {
+  const Folder& folder = *file->folder;
+  if (KeepsOldVersion(journal_, *file)) {
+    // Two steps: a crash between them leaves the name empty, the old
+    // version in the journal and the new text under its temporary name,
+    // both as the record on the disk tells, so undo finds them.
+    Status kept = journal_->KeepOldText(folder, file->name,
+                                        file->journal_number);
+    if (kept.ok()) {
+      Status status = file_system_->RenameNoReplace(folder, file->temp_name,
+                                                    file->name);
+      if (status.ok()) return status;
+      Status back = journal_->PutBackOldText(folder, file->name,
+                                             file->journal_number);
+      if (back.ok()) return status;
+      return Status::Error(Status::Code::kIOError,
+                           status.reason() + ", and its old version could "
+                           "not be put back: it is in " + journal_->path() +
+                           "/old/" + OldTextName(file->journal_number) +
+                           " (" + back.reason() + ")");
+    }
+    OldVersionLost(file, kept);
+  }
+  return file_system_->ReplaceWith(folder, file->temp_name, file->name);
+}
+
+void FileSteps::LetGoOfOldVersion(PendingFile* file) {
+  if (KeepsOldVersion(journal_, *file)) {
+    // The very file, moved: its bytes, mode, owner, attributes and times
+    // all kept, nothing copied.
+    Status kept = journal_->KeepOldText(*file->folder, file->temp_name,
+                                        file->journal_number);
+    if (kept.ok()) return;
+    OldVersionLost(file, kept);
+  }
+  // The hold lets its blocks go off the walk.
+  file_system_->Remove(*file->folder, file->temp_name);
+}
+
+void FileSteps::OldVersionLost(PendingFile* file, const Status& status) {
+  ++counts_->old_texts_lost;
+  observer_->OnProblem(
+      Problem{Problem::Kind::kOldTextLost, file->path, status.reason()});
+}
+
+void FileSteps::GiveUp(PendingFile* file, const Status& why) {
+  if (file->has_text()) FailText(file, why);
+  if (file->new_name && file->refusal.empty()) file->refusal = why.reason();
 }
 
 void FileSteps::FailText(PendingFile* file, const Status& status) {

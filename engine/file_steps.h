@@ -12,6 +12,7 @@
 #include "engine/line_pattern.h"
 #include "engine/matcher.h"
 #include "engine/pending_file.h"
+#include "engine/run_journal.h"
 #include "engine/run_observer.h"
 #include "engine/run_settings.h"
 #include "engine/scan_ahead.h"
@@ -22,10 +23,12 @@ class FileSteps {
  public:
   // Every argument must outlive the steps. Problems are counted in
   // `counts` and told to `observer`.
-  // Change lists share `spill_store` when it is not null.
+  // Change lists share `spill_store` when it is not null. With a
+  // `journal`, the walk leaves its folders alone, and a file's old
+  // version goes into it when the file is replaced (see SwapIn).
   FileSteps(const RunSettings& settings, FileSystem* file_system,
             RunObserver* observer, ProblemCounts* counts,
-            SpillStore* spill_store = nullptr);
+            SpillStore* spill_store = nullptr, RunJournal* journal = nullptr);
   FileSteps(const FileSteps&) = delete;
   FileSteps& operator=(const FileSteps&) = delete;
 
@@ -64,6 +67,9 @@ class FileSteps {
   void ForgetWhereFoldersAre() { checked_folder_.reset(); }
   // Drops whatever the file has written: its original stays as it was.
   void Discard(PendingFile* file);
+  // Gives up every change of the file not made yet, for `why`: its text
+  // fails, and its new name is refused, with `why` as the reason.
+  void GiveUp(PendingFile* file, const Status& why);
 
  private:
   void PrepareText(PendingFile* file, std::optional<ScanResult> first_look);
@@ -82,6 +88,13 @@ class FileSteps {
   // holds the version that was read, untouched; otherwise nothing changes
   // and the reason is "changed during the run" or what the system said.
   Status SwapIn(PendingFile* file);
+  // Where the system cannot swap two names: the old version goes into
+  // the journal first, then the new text takes the name.
+  Status MoveIn(PendingFile* file);
+  // The old version, under the temporary name after the swap, goes into
+  // the journal where it has a record there, else is removed.
+  void LetGoOfOldVersion(PendingFile* file);
+  void OldVersionLost(PendingFile* file, const Status& status);
   // Every way the text step can fail ends here: the temporary file goes,
   // the file stays as it was, and one failure entry is its list.
   void FailText(PendingFile* file, const Status& status);
@@ -98,6 +111,7 @@ class FileSteps {
   FileSystem* const file_system_;
   RunObserver* const observer_;
   ProblemCounts* const counts_;
+  RunJournal* const journal_;  // null: none
   // How the find text is matched; made before the matcher, which holds
   // on to its find text.
   const MatchPlan plan_;

@@ -222,6 +222,11 @@ class FileSystem {
   // How many files and folders the process may hold open at once.
   virtual std::size_t OpenFilesLimit() = 0;
 
+  // `path` as an absolute path ("/" and on), found the way OpenFolder
+  // finds it: a relative path from the working folder. Nothing is
+  // resolved: links and ".." stay as they are.
+  virtual Status AbsolutePath(const std::string& path, std::string* absolute);
+
   // A new scratch file outside the tree; by default in $TMPDIR or /tmp.
   virtual Status CreateScratchFile(std::unique_ptr<ScratchFile>* file) {
     return CreatePosixScratchFile(file);

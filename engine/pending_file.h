@@ -53,6 +53,12 @@ struct PendingFile {
   std::optional<std::string> new_name;
   std::string refusal;  // why new_name cannot be used; "" when it can
 
+  // With an undo journal: the number of the file's record, 0 when its
+  // change is not recorded (yet); and whether its old text is kept as a
+  // copy, the journal being on another file system.
+  std::uint64_t journal_number = 0;
+  bool old_text_copied = false;
+
   bool has_text() const {
     return stage == FileStage::kWorkedOut || stage == FileStage::kWritten ||
            stage == FileStage::kDurable;

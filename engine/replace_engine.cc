@@ -39,6 +39,7 @@ void ReplaceEngine::ProcessFolder(const std::string& folder) {
   StopRequestClearer clear_stop(&stop_requested_);
   problems_ = ProblemCounts();
   progress_ = RunProgress();
+  journal_summary_ = JournalSummary();
   if (folder.empty() || stop_requested()) return;
   const std::string bad_settings = MatchingError(settings_);
   if (!bad_settings.empty()) {
@@ -46,38 +47,85 @@ void ReplaceEngine::ProcessFolder(const std::string& folder) {
     observer_->OnProblem(Problem{Problem::Kind::kBadSettings, "", bad_settings});
     return;
   }
+  std::unique_ptr<RunJournal> journal;
   try {
-    Run(folder);
+    Run(folder, &journal);
   } catch (const std::bad_alloc&) {
     // Thrown wherever memory ran out, on the walk or on a thread that
     // worked for it. Leaving Run has finished the files in place and
     // dropped the ones waiting, as a stop does; what it held is freed.
     RanOutOfMemory();
   }
+  journal_ = nullptr;
+  if (journal) EndJournal(journal.get());
 }
 
-void ReplaceEngine::Run(const std::string& folder) {
+void ReplaceEngine::Run(const std::string& folder,
+                        std::unique_ptr<RunJournal>* journal) {
   // The base folder may be a link to a folder; no link below it is
   // followed.
   std::unique_ptr<Folder> base;
   Status opened = file_system_->OpenFolder(folder, /*follow_link=*/true, &base);
   if (!opened.ok()) return ListingFailed(folder, opened);
+  if (!BeginJournal(folder, journal)) return;
+  journal_ = journal->get();
 
   FileSteps steps(settings_, file_system_, observer_, &problems_,
-                  UseBudget());
+                  UseBudget(), journal_);
   // Listing alone is too little work to hand to other threads: waking
   // them would cost more than it saves.
   const bool scan_text = steps.scan_settings().scan_text;
   ScanAhead scan_ahead(steps.scan_settings(),
                        scan_text ? settings_.scan_threads : 0);
   SyncPool sync_pool(kSyncThreads);
+  BatchJournal batch_journal;
+  if (journal_) {
+    batch_journal.journal = journal_;
+    batch_journal.file_system = file_system_;
+    batch_journal.failed = [this](const Status& status) {
+      JournalFailed(journal_->path(), status);
+    };
+  }
   CommitBatch batch(&steps, &sync_pool, &scan_ahead,
-                    [this](PendingFile* file) { Record(file); });
+                    [this](PendingFile* file) { Record(file); },
+                    std::move(batch_journal));
   const Walk walk{&steps, &scan_ahead, &batch};
   ScanAhead::ListedFolder& listed = scan_ahead.Start(std::move(base));
   steps.SetBase(listed.folder);
   WalkFolder(walk, listed);
   batch.Commit();
+}
+
+bool ReplaceEngine::BeginJournal(const std::string& folder,
+                                 std::unique_ptr<RunJournal>* journal) {
+  if (settings_.dry_run || settings_.state_folder.empty()) return true;
+  *journal = std::make_unique<RunJournal>(file_system_);
+  Status begun = (*journal)->Begin(settings_.state_folder, settings_, folder);
+  if (begun.ok()) return true;
+  JournalFailed((*journal)->runs_path(), begun);
+  journal->reset();
+  return false;
+}
+
+void ReplaceEngine::EndJournal(RunJournal* journal) {
+  // Stopped for whatever reason: asked to, out of memory, or the journal
+  // itself failing.
+  const bool stopped = Stopping() || problems_.out_of_memory;
+  const bool failed_before = problems_.journal;
+  Status ended = journal->End(stopped);
+  journal_summary_ = journal->summary();
+  if (!ended.ok() && !failed_before) {
+    JournalFailed(journal->path(),
+                  Status::Error(ended.code(), "cannot write how the run "
+                                              "ended: " + ended.reason()));
+  }
+}
+
+void ReplaceEngine::JournalFailed(const std::string& folder,
+                                  const Status& status) {
+  problems_.journal = true;
+  observer_->OnProblem(Problem{Problem::Kind::kJournal, folder,
+                               status.reason()});
 }
 
 SpillStore* ReplaceEngine::UseBudget() {
@@ -107,7 +155,7 @@ bool ReplaceEngine::WalkFolder(const Walk& walk,
                                ScanAhead::ListedFolder& listed) {
   for (std::size_t i = 0; i < listed.entries.size(); ++i) {
     // Files begun are finished; nothing more is begun.
-    if (stop_requested()) return false;
+    if (Stopping()) return false;
     const FolderEntry& entry = listed.entries[i];
     if (entry.kind == FileKind::kFolder) {
       if (settings_.sub_folders && !WalkSubfolder(walk, listed, i))
@@ -151,6 +199,10 @@ void ReplaceEngine::ListingFailed(const std::string& path,
 void ReplaceEngine::Record(PendingFile* file) {
   ++progress_.files_looked_at;
   progress_.bytes_read += file->bytes_read;
+  // The record's entries go with it: the change is done, and undo may
+  // tell the user what it was.
+  if (journal_ && file->journal_number != 0)
+    journal_->AddEntries(file->journal_number, file->changes);
   if (file->changed) {
     ++progress_.files_changed;
     if (settings_.keep_line_texts)

@@ -16,6 +16,7 @@
 
 #include "engine/change_log.h"
 #include "engine/file_system.h"
+#include "engine/run_journal.h"
 #include "engine/run_observer.h"
 #include "engine/run_settings.h"
 #include "engine/scan_ahead.h"
@@ -49,6 +50,10 @@ class ReplaceEngine {
   // text is refused: nothing is walked, and so are settings that cannot
   // run (told as a kBadSettings problem). Returns when the walk is over or
   // stopped.
+  // With settings' state_folder set, a run that is no dry run keeps an
+  // undo journal (see engine/run_journal.h): one that cannot be begun is
+  // told as a kJournal problem, and nothing is walked; one that cannot be
+  // written later stops the run, the batch it failed for unchanged.
   // Running out of memory (std::bad_alloc, on any thread of the run)
   // stops the run as RequestStop does, with every file all old or all
   // new and no temporary file left; it is told as a kOutOfMemory
@@ -81,6 +86,8 @@ class ReplaceEngine {
   // What went wrong in the latest run.
   const ProblemCounts& problems() const { return problems_; }
   const RunProgress& progress() const { return progress_; }
+  // The latest run's undo journal; an empty id when it kept none.
+  const JournalSummary& journal_summary() const { return journal_summary_; }
 
  private:
   // What one run works with.
@@ -90,8 +97,16 @@ class ReplaceEngine {
     CommitBatch* batch;
   };
 
-  // The run proper; throws std::bad_alloc when memory runs out.
-  void Run(const std::string& folder);
+  // The run proper; throws std::bad_alloc when memory runs out. Makes
+  // `journal` when the run keeps one.
+  void Run(const std::string& folder, std::unique_ptr<RunJournal>* journal);
+  // Begins the run's journal; false, told, when it cannot be.
+  bool BeginJournal(const std::string& folder,
+                    std::unique_ptr<RunJournal>* journal);
+  void EndJournal(RunJournal* journal);
+  void JournalFailed(const std::string& folder, const Status& status);
+  // Whether the walk is to stop: asked to, or the journal failed.
+  bool Stopping() const { return stop_requested() || problems_.journal; }
   void RanOutOfMemory();
   // The spill store of a run with a change memory budget, else null.
   SpillStore* UseBudget();
@@ -111,6 +126,8 @@ class ReplaceEngine {
   ChangeLog change_log_;
   ProblemCounts problems_;
   RunProgress progress_;
+  JournalSummary journal_summary_;
+  RunJournal* journal_ = nullptr;  // the running run's, if any
   // Lock-free, so that a signal handler may set it.
   std::atomic<bool> stop_requested_{false};
   static_assert(std::atomic<bool>::is_always_lock_free);

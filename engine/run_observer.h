@@ -28,6 +28,14 @@ struct Problem {
     // The settings cannot be run (a regular expression that does not
     // compile, say): nothing was walked. `path` is empty.
     kBadSettings,
+    // The undo journal in the folder `path` could not be written. At the
+    // run's start: nothing was walked. Later: the files of the batch
+    // being written were not changed, and the run stopped there, as a
+    // stop request stops it.
+    kJournal,
+    // The file `path` was changed, but its old version could not be kept
+    // in the undo journal: the run cannot be undone for it.
+    kOldTextLost,
   };
   Kind kind;
   std::string path;
@@ -35,10 +43,15 @@ struct Problem {
 
   // "cannot list PATH: REASON", "cannot read PATH: REASON", "left PATH
   // alone: moved out of the folder during the run", for out of memory
-  // "out of memory: the run stopped", and for settings that cannot run
-  // the reason alone.
+  // "out of memory: the run stopped", for settings that cannot run the
+  // reason alone, "cannot keep the undo journal in FOLDER: REASON" and
+  // "cannot keep the old version of PATH for undo: REASON".
   std::string Describe() const {
     if (kind == Kind::kOutOfMemory) return "out of memory: the run stopped";
+    if (kind == Kind::kJournal)
+      return "cannot keep the undo journal in " + path + ": " + reason;
+    if (kind == Kind::kOldTextLost)
+      return "cannot keep the old version of " + path + " for undo: " + reason;
     if (kind == Kind::kMovedFolder) return "left " + path + " alone: " + reason;
     if (kind == Kind::kBadSettings) return reason;
     return (kind == Kind::kUnlistedFolder ? "cannot list " : "cannot read ") +
@@ -54,10 +67,14 @@ struct ProblemCounts {
   int moved_folders = 0;     // moved out of the tree during the run
   bool out_of_memory = false;  // the run stopped for want of memory
   bool bad_settings = false;   // the run could not start
+  // The undo journal could not be written: the run did not start, or
+  // stopped where it failed.
+  bool journal = false;
+  int old_texts_lost = 0;  // changed files the journal lacks the old text of
   bool any() const {
-    return out_of_memory || bad_settings ||
+    return out_of_memory || bad_settings || journal ||
            unlisted_folders + unreadable_files + failure_entries +
-                   moved_folders >
+                   moved_folders + old_texts_lost >
                0;
   }
 };

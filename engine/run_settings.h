@@ -78,6 +78,10 @@ struct RunSettings {
   // lines around them, and tell them to the observer (OnLineTexts): for
   // a front end that shows a diff. Costs the copies; off, nothing is kept.
   bool keep_line_texts = false;
+  // Where a run that writes keeps its undo journal: in a folder of its
+  // own below state_folder + "/runs" (see engine/run_journal.h), made as
+  // needed. Empty: no journal. A dry run keeps none.
+  std::string state_folder;
 };
 
 }  // namespace vs

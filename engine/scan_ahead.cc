@@ -174,6 +174,8 @@ bool ScanAhead::LeftAlone(const ListedFolder& folder,
   if (settings_.skip_version_control &&
       IsVersionControlEntry(entry.name, is_folder))
     return true;
+  if (is_folder && settings_.own_folders && IsOwnFolder(folder, entry.name))
+    return true;
   // Without a filter or rules (most runs) no path is built.
   if (!settings_.filter && !settings_.ignore_rules) return false;
   const std::string path = RelativePath(folder.relative, entry.name);
@@ -183,6 +185,20 @@ bool ScanAhead::LeftAlone(const ListedFolder& folder,
     return true;
   return settings_.ignore_rules &&
          settings_.ignore_rules->Ignores(path, is_folder);
+}
+
+bool ScanAhead::IsOwnFolder(const ListedFolder& folder,
+                            const std::string& name) const {
+  for (const OwnFolder& own : *settings_.own_folders) {
+    // Only a folder of the very name is looked at, so the walk pays
+    // nothing for the others.
+    if (own.name != name) continue;
+    FileInfo info;
+    if (settings_.file_system->Stat(*folder.folder, name, &info).ok() &&
+        info.device == own.device && info.inode == own.inode)
+      return true;
+  }
+  return false;
 }
 
 bool ScanAhead::FilterLeavesOut(const ListedFolder& folder,

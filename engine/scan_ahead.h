@@ -28,6 +28,7 @@
 #include "engine/matcher.h"
 #include "engine/mutex.h"
 #include "engine/path_filter.h"
+#include "engine/run_journal.h"
 #include "engine/spill_store.h"
 #include "engine/thread_annotations.h"
 
@@ -67,6 +68,9 @@ struct ScanSettings {
   // With a match mode on, what is matched instead of `matcher`: the
   // texts then go through a PatternRewriter. Null: the literal way.
   const LinePattern* pattern = nullptr;
+  // Folders never entered, known by name and identity: the undo
+  // journal's own, should they lie in the tree. Null: none.
+  const std::vector<OwnFolder>* own_folders = nullptr;
 };
 
 // Scans the file `name` in `folder`; `buffer` is scratch space. With
@@ -162,6 +166,8 @@ class ScanAhead {
   // Whether the walk leaves `entry` of `folder` alone: never entered,
   // read, rewritten or renamed.
   bool LeftAlone(const ListedFolder& folder, const FolderEntry& entry) const;
+  // Whether the subfolder `name` of `folder` is one of own_folders.
+  bool IsOwnFolder(const ListedFolder& folder, const std::string& name) const;
   // Whether the globs leave out `path`, an entry of `folder`.
   bool FilterLeavesOut(const ListedFolder& folder, const std::string& path,
                        bool is_folder) const;

@@ -6,10 +6,41 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
 #include <stdexcept>
+
+#include "tests/temp_folder.h"
 
 namespace vs::test {
 namespace {
+
+// Every test gets a state folder home of its own: the undo journals of
+// the runs it starts go there, never into the real home. A test may set
+// XDG_STATE_HOME itself; the next test gets its own again.
+class StateHomeForEachTest final : public testing::EmptyTestEventListener {
+ public:
+  void OnTestStart(const testing::TestInfo&) override {
+    home_ = std::make_unique<TempFolder>();
+    setenv("XDG_STATE_HOME", home_->path().c_str(), 1);
+  }
+  void OnTestEnd(const testing::TestInfo&) override {
+    unsetenv("XDG_STATE_HOME");
+    home_.reset();
+  }
+
+ private:
+  std::unique_ptr<TempFolder> home_;
+};
+
+// Set up before main runs the tests.
+[[maybe_unused]] const bool state_home_listened = [] {
+  testing::UnitTest::GetInstance()->listeners().Append(
+      new StateHomeForEachTest);
+  return true;
+}();
 
 std::string ReadBack(std::FILE* file) {
   std::string text;

@@ -307,6 +307,10 @@ def main():
     while kills < args.kills and time.monotonic() - started < args.seconds:
         rounds += 1
         root = tempfile.mkdtemp(prefix="vellumshaper-crash-")
+        # The runs' undo journals go to a state folder of the round's
+        # own, never to the real home, nor beside the tree.
+        state = tempfile.mkdtemp(prefix="vellumshaper-crash-state-")
+        os.environ["XDG_STATE_HOME"] = state
         try:
             tree = os.path.join(root, "tree")
             entries, outside = make_tree(root, rng, args.files)
@@ -354,9 +358,10 @@ def main():
         except Failure as failure:
             print("FAILED in round %d after %d kills (seed %d): %s"
                   % (rounds, kills, seed, failure), flush=True)
-            print("the tree is kept in %s" % root)
+            print("the tree is kept in %s, the journals in %s" % (root, state))
             return 1
         shutil.rmtree(root)
+        shutil.rmtree(state)
 
     print("%d kills in %d rounds, %.0f s: %d cut a run part-way through the "
           "rewrites, %d left temporary files" %

@@ -120,6 +120,9 @@ class FaultFileSystem final : public FileSystem {
   Status RemoveFolder(const Folder& parent, const std::string& name) override;
   bool Exists(const Folder& folder, const std::string& name) override;
   std::size_t OpenFilesLimit() override { return base_->OpenFilesLimit(); }
+  Status AbsolutePath(const std::string& path, std::string* absolute) override {
+    return base_->AbsolutePath(path, absolute);
+  }
 
  private:
   class WrappedFolder;

@@ -710,4 +710,14 @@ std::size_t MemoryFileSystem::OpenFilesLimit() {
   return open_files_limit_;
 }
 
+Status MemoryFileSystem::AbsolutePath(const std::string& path,
+                                      std::string* absolute) {
+  if (path.empty() || path == ".") {
+    *absolute = "/";
+  } else {
+    *absolute = path[0] == '/' ? path : "/" + path;
+  }
+  return Status::Ok();
+}
+
 }  // namespace vs::test

@@ -131,6 +131,8 @@ class MemoryFileSystem final : public FileSystem {
                       mode_t mode) override;
   Status RemoveFolder(const Folder& parent, const std::string& name) override;
   bool Exists(const Folder& folder, const std::string& name) override;
+  // Paths are taken from the root: "a/b" is "/a/b".
+  Status AbsolutePath(const std::string& path, std::string* absolute) override;
   // 1024 unless set_open_files_limit said otherwise; nothing counts the
   // files held open against it.
   std::size_t OpenFilesLimit() override;

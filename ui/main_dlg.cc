@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "engine/run_lock.h"
+#include "engine/state_folder.h"
 #include "res/resource.h"
 #include "res/string_table.h"
 #include "ui/about_dlg.h"
@@ -116,6 +117,8 @@ RunSettings CMainDlg::SettingsOfFields() const {
   settings.sub_folders = m_bSubFolders != 0;
   settings.change_names = m_bChangeFileNames != 0;
   settings.change_text = m_bChangeText != 0;
+  // Every run keeps its undo journal in the user's state folder.
+  settings.state_folder = StateFolder();
   return settings;
 }
 
@@ -158,6 +161,14 @@ void CMainDlg::TellOfProblems() {
     lines << Count(problems.moved_folders, "folder was", "folders were") +
                  QStringLiteral(" moved out of the base folder during the "
                                 "run and left alone.");
+  if (problems.journal)
+    lines << QStringLiteral(
+        "The undo journal could not be written: the run stopped before "
+        "any change it could not record.");
+  if (problems.old_texts_lost > 0)
+    lines << Count(problems.old_texts_lost, "file", "files") +
+                 QStringLiteral(" changed cannot be undone: the old text "
+                                "could not be kept.");
   if (problems.failure_entries > 0)
     lines << Count(problems.failure_entries, "change", "changes") +
                  QStringLiteral(

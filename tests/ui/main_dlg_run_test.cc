@@ -60,10 +60,15 @@ class MainDlgRunTest : public QObject {
   }
 
   std::unique_ptr<vs::test::TempFolder> m_tree;  // new for each test
+  // The state folder's home for each test: the undo journals of its
+  // runs go there, never into the real home.
+  std::unique_ptr<vs::test::TempFolder> m_stateHome;
   std::unique_ptr<CMainDlg> m_dlg;
 };
 
 void MainDlgRunTest::init() {
+  m_stateHome = std::make_unique<vs::test::TempFolder>();
+  qputenv("XDG_STATE_HOME", QByteArray::fromStdString(m_stateHome->path()));
   m_tree = std::make_unique<vs::test::TempFolder>();
   m_tree->Write("sub/z.txt", "old\n");
   m_tree->Write("sub.txt", "old\n");
@@ -74,6 +79,8 @@ void MainDlgRunTest::init() {
 void MainDlgRunTest::cleanup() {
   m_dlg.reset();
   m_tree.reset();
+  qunsetenv("XDG_STATE_HOME");
+  m_stateHome.reset();
 }
 
 void MainDlgRunTest::Open(vs::FileSystem* file_system) {

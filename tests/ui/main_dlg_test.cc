@@ -73,9 +73,14 @@ class MainDlgTest : public QObject {
 
   std::unique_ptr<ExchangeProbe> m_dlg;
   std::unique_ptr<vs::test::TempFolder> m_tree;  // new for each test
+  // The state folder's home for each test: the undo journals of its
+  // runs go there, never into the real home.
+  std::unique_ptr<vs::test::TempFolder> m_stateHome;
 };
 
 void MainDlgTest::init() {
+  m_stateHome = std::make_unique<vs::test::TempFolder>();
+  qputenv("XDG_STATE_HOME", QByteArray::fromStdString(m_stateHome->path()));
   m_tree = std::make_unique<vs::test::TempFolder>();
   m_dlg = std::make_unique<ExchangeProbe>();
   Show();
@@ -84,6 +89,8 @@ void MainDlgTest::init() {
 void MainDlgTest::cleanup() {
   m_dlg.reset();
   m_tree.reset();
+  qunsetenv("XDG_STATE_HOME");
+  m_stateHome.reset();
 }
 
 void MainDlgTest::Show() {
