@@ -6,10 +6,43 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
+
+#include <gtest/gtest.h>
 
 namespace vs::test {
 namespace {
+
+// Gives every test a state folder of its own ($XDG_STATE_HOME), made
+// when it starts and removed when it ends: the runs it starts keep their
+// undo journals and locks there, never in the user's home, and no test
+// sees another's runs. Set for the whole process, so the programs the
+// test starts and the runs it makes in-process share it.
+class StateHomePerTest final : public ::testing::EmptyTestEventListener {
+ public:
+  void OnTestStart(const ::testing::TestInfo&) override {
+    char folder[] = "/tmp/vellumshaper-state-XXXXXX";
+    if (!mkdtemp(folder)) throw std::runtime_error("mkdtemp failed");
+    folder_ = folder;
+    setenv("XDG_STATE_HOME", folder_.c_str(), 1);
+  }
+  void OnTestEnd(const ::testing::TestInfo&) override {
+    unsetenv("XDG_STATE_HOME");
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
+
+ private:
+  std::string folder_;
+};
+
+// Listeners are added before main runs the tests; gtest owns it.
+[[maybe_unused]] const bool state_home_per_test = [] {
+  ::testing::UnitTest::GetInstance()->listeners().Append(new StateHomePerTest);
+  return true;
+}();
 
 std::string ReadBack(std::FILE* file) {
   std::string text;
