@@ -9,6 +9,8 @@ namespace vs {
 
 const char kUsage[] =
     "Usage: vellumshaper-cli [OPTION]... BASE_DIR\n"
+    "  or:  vellumshaper-cli --undo [RUN] [--dry-run] [--json]\n"
+    "  or:  vellumshaper-cli --list-runs | --show-run=RUN | --forget=RUN|all\n"
     "Replaces the find text in the files under BASE_DIR and in their names,\n"
     "then lists every file that changed, each change on a line below it\n"
     "after a TAB (or writes them as JSON or as a diff).\n"
@@ -55,6 +57,15 @@ const char kUsage[] =
     "                       untouched copy of the tree)\n"
     "      --no-wait        exit at once, rather than wait, when another run\n"
     "                       is working in this tree\n"
+    "      --no-undo        keep no undo journal of this run\n"
+    "      --undo           undo the latest run not undone yet, or the RUN\n"
+    "                       given after it: each file it changed goes back,\n"
+    "                       if it is still as the run left it (with\n"
+    "                       --dry-run: list what would go back)\n"
+    "      --list-runs      list the runs the undo journal keeps\n"
+    "      --show-run=RUN   list what the run RUN changed\n"
+    "      --forget=RUN     delete the run RUN from the undo journal ('all':\n"
+    "                       every run)\n"
     "  -q, --quiet          write nothing on standard output: the exit status\n"
     "                       tells how the run went, errors still go to\n"
     "                       standard error\n"
@@ -99,6 +110,16 @@ const char kUsage[] =
     "are kept in $XDG_STATE_HOME/vellumshaper/running (by default\n"
     "~/.local/state/vellumshaper/running), or in /tmp/vellumshaper-UID where\n"
     "the home folder cannot be written.\n"
+    "\n"
+    "Every run that writes keeps an undo journal in\n"
+    "$XDG_STATE_HOME/vellumshaper/runs (by default\n"
+    "~/.local/state/vellumshaper/runs): what it asked, each file it changed\n"
+    "and the file's old version. --undo puts back every file still exactly\n"
+    "as the run left it, last changed first: the very file it was, under its\n"
+    "old name, never over anything that holds that name now; any other file\n"
+    "is left alone and listed as a failure ('changed since the run', 'name\n"
+    "taken'). An undo cut short finishes when run again. A run starts by\n"
+    "pruning the journal to the last 20 runs, none older than 30 days.\n"
     "\n"
     "Ctrl-C (SIGINT) or SIGTERM stops a run: the files it has begun are\n"
     "finished, each whole, and what was done is listed.\n"
@@ -159,6 +180,11 @@ enum LongOnlyOption {
   kPreserveCase,
   kStats,
   kColor,
+  kNoUndo,
+  kUndo,
+  kListRuns,
+  kShowRun,
+  kForget,
 };
 
 const option kOptions[] = {
@@ -184,6 +210,11 @@ const option kOptions[] = {
     {"quiet", no_argument, nullptr, 'q'},
     {"stats", no_argument, nullptr, kStats},
     {"color", required_argument, nullptr, kColor},
+    {"no-undo", no_argument, nullptr, kNoUndo},
+    {"undo", no_argument, nullptr, kUndo},
+    {"list-runs", no_argument, nullptr, kListRuns},
+    {"show-run", required_argument, nullptr, kShowRun},
+    {"forget", required_argument, nullptr, kForget},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -264,6 +295,48 @@ ParseResult UsageError(std::string message) {
   result.action = ParseResult::Action::kUsageError;
   result.error = std::move(message);
   return result;
+}
+
+Command CommandOf(int option) {
+  switch (option) {
+    case kUndo: return Command::kUndo;
+    case kListRuns: return Command::kListRuns;
+    case kShowRun: return Command::kShowRun;
+    case kForget: return Command::kForget;
+  }
+  return Command::kRun;
+}
+
+const char* CommandName(Command command) {
+  switch (command) {
+    case Command::kUndo: return "--undo";
+    case Command::kListRuns: return "--list-runs";
+    case Command::kShowRun: return "--show-run";
+    case Command::kForget: return "--forget";
+    case Command::kRun: break;
+  }
+  return "";
+}
+
+// One command on past runs at most; the run it names must be one.
+bool SetCommand(int c, const char* argument, ParseResult* result) {
+  CliOptions& options = result->options;
+  const Command command = CommandOf(c);
+  if (options.command != Command::kRun && options.command != command) {
+    *result = UsageError(std::string(CommandName(options.command)) + " and " +
+                         CommandName(command) + " cannot be given together");
+    return false;
+  }
+  options.command = command;
+  if (argument) {
+    if (*argument == '\0') {
+      *result = UsageError(std::string(CommandName(command)) +
+                           " needs a run's id (see --list-runs)");
+      return false;
+    }
+    options.run_id = argument;
+  }
+  return true;
 }
 
 // Applies the option that getopt_long returned as `c` with `argument`.
@@ -354,6 +427,14 @@ bool ApplyOption(int c, const char* argument, ParseResult* result) {
       *result = UsageError(std::string("invalid --color value '") + argument +
                            "': expected auto, always or never");
       return false;
+    case kNoUndo:
+      options.no_undo = true;
+      return true;
+    case kUndo:
+    case kListRuns:
+    case kShowRun:
+    case kForget:
+      return SetCommand(c, argument, result);
     case 'h':
       result->action = ParseResult::Action::kHelp;
       return false;
@@ -375,6 +456,27 @@ void TakeBaseDir(const std::vector<char*>& operands, ParseResult* result) {
     *result = UsageError("BASE_DIR is empty");
   } else {
     result->options.base_dir = operands[0];
+  }
+}
+
+// The commands on past runs take no BASE_DIR: --undo takes one RUN at
+// most, the others none. Their output is a listing or JSON.
+void TakeCommandOperands(const std::vector<char*>& operands,
+                         ParseResult* result) {
+  CliOptions& options = result->options;
+  const std::string name = CommandName(options.command);
+  const std::size_t allowed = options.command == Command::kUndo ? 1 : 0;
+  if (operands.size() > allowed) {
+    *result = UsageError(std::string("unexpected argument '") +
+                         operands[allowed] + "' after " + name);
+  } else if (!operands.empty() && *operands[0] == '\0') {
+    *result = UsageError("RUN is empty");
+  } else if (options.format == OutputFormat::kDiff) {
+    *result = UsageError("--diff cannot be given with " + name);
+  } else if (options.dry_run && options.command != Command::kUndo) {
+    *result = UsageError("--dry-run cannot be given with " + name);
+  } else if (!operands.empty()) {
+    options.run_id = operands[0];
   }
 }
 
@@ -410,6 +512,10 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   }
   std::vector<char*> operands;
   for (int i = optind; i < argc; ++i) operands.push_back(argv[i]);
+  if (result.options.command != Command::kRun) {
+    TakeCommandOperands(operands, &result);
+    return result;
+  }
   TakeBaseDir(operands, &result);
   if (result.action == ParseResult::Action::kRun &&
       result.options.modes.preserve_case && !result.options.modes.ignore_case)

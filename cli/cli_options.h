@@ -25,8 +25,24 @@ enum class OutputFormat { kListing, kJson, kDiff };
 // standard output is a terminal and the environment does not say no.
 enum class ColorMode { kAuto, kAlways, kNever };
 
+// What the command line asks for: a run (the default), or one of the
+// commands on the runs the undo journal keeps.
+enum class Command {
+  kRun,
+  kUndo,      // --undo [RUN]
+  kListRuns,  // --list-runs
+  kShowRun,   // --show-run RUN
+  kForget,    // --forget RUN|all
+};
+
 // The settings of one run, as the command line gives them.
 struct CliOptions {
+  Command command = Command::kRun;
+  // The run --undo, --show-run or --forget names ("all" for every run with
+  // --forget); empty with --undo: the latest not yet undone.
+  std::string run_id;
+  // A run that keeps no undo journal.
+  bool no_undo = false;
   std::string find;  // empty: the run changes nothing
   std::string replace;
   // -i, -w, --preserve-case (only with -i) and -e. Whether a regular
@@ -53,7 +69,9 @@ struct CliOptions {
   // Exit at once when another run works in the tree, rather than wait.
   bool no_wait = false;
   bool one_file_system = false;  // -x: stay on BASE_DIR's file system
-  std::string base_dir;  // never empty after a successful parse
+  // Never empty after a successful parse of a run; empty for the
+  // commands on past runs.
+  std::string base_dir;
 };
 
 struct ParseResult {

@@ -14,6 +14,7 @@
 
 #include "cli/git_ignore_rules.h"
 #include "cli/output.h"
+#include "cli/past_runs_commands.h"
 #include "cli/run_report.h"
 #include "cli/stop_on_signals.h"
 #include "engine/line_pattern.h"
@@ -270,16 +271,15 @@ void ShareTerminal(ProgressLine* line, const OutputKinds& kinds, Output* out,
   if (kinds.out_is_terminal) out->set_line_to_clear(line);
 }
 
-// Ended by the signal: 128 and its number, as a shell reports it.
+}  // namespace
+
 int StatusOfSignal(int signal_number) { return 128 + signal_number; }
 
-// Waits, unless told not to, until no other run works in the tree, and
-// says so while it waits. Returns the exit status of a run that may not
-// go ahead, or kExitSuccess.
-int TakeRunLock(const CliOptions& options, const StopOnSignals& signals,
-                Output* err, std::unique_ptr<RunLock>* lock) {
+int TakeRunLock(const std::string& base_dir, bool no_wait,
+                const StopOnSignals& signals, Output* err,
+                std::unique_ptr<RunLock>* lock) {
   RunLock::Options lock_options;
-  lock_options.no_wait = options.no_wait;
+  lock_options.no_wait = no_wait;
   lock_options.on_wait = [err](pid_t pid) {
     err->Words(kProgramName)
         .Words(": waiting for another run in this tree (pid ")
@@ -288,15 +288,13 @@ int TakeRunLock(const CliOptions& options, const StopOnSignals& signals,
     err->Flush();
   };
   lock_options.stopped = [&signals] { return signals.caught() != 0; };
-  Status status = RunLock::Take(options.base_dir, lock_options, lock);
+  Status status = RunLock::Take(base_dir, lock_options, lock);
   if (status.ok()) return kExitSuccess;
   if (signals.caught()) return StatusOfSignal(signals.caught());
   err->Words(kProgramName).Words(": ").Text(status.reason()).Words("\n");
   err->Flush();
   return kExitFailure;
 }
-
-}  // namespace
 
 int RunCli(const CliOptions& options, std::ostream& out_stream,
            std::ostream& err_stream, const OutputKinds& kinds,
@@ -339,7 +337,8 @@ int RunCli(const CliOptions& options, std::ostream& out_stream,
     StopOnSignals stop_on_signals(engine.get());
     std::unique_ptr<RunLock> lock;
     if (!options.dry_run) {
-      status = TakeRunLock(options, stop_on_signals, &err, &lock);
+      status = TakeRunLock(options.base_dir, options.no_wait, stop_on_signals,
+                           &err, &lock);
       if (status != kExitSuccess) return status;
     }
     const auto start = std::chrono::steady_clock::now();
@@ -432,6 +431,8 @@ int CliMain(const std::vector<std::string>& args, std::ostream& out,
     case ParseResult::Action::kRun:
       break;
   }
+  if (parsed.options.command != Command::kRun)
+    return RunPastRunsCommand(parsed.options, out, err, kinds);
   return RunCli(parsed.options, out, err, kinds, process_ends_after);
 }
 

@@ -1,12 +1,14 @@
 // Runs the replace engine as the command line asks and prints its result.
 #pragma once
 
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "cli/cli_options.h"
 #include "cli/progress_line.h"
+#include "engine/run_lock.h"
 
 namespace vs {
 
@@ -58,6 +60,19 @@ bool UseColor(ColorMode mode, const OutputKinds& kinds);
 // entry by entry takes a noticeable share of a run over a large tree.
 int RunCli(const CliOptions& options, std::ostream& out, std::ostream& err,
            const OutputKinds& kinds = {}, bool process_ends_after = false);
+
+class Output;
+class StopOnSignals;
+
+// Ended by the signal: 128 and its number, as a shell reports it.
+int StatusOfSignal(int signal_number);
+
+// Waits, unless `no_wait`, until no other run works in the tree
+// `base_dir`, and says so on `err` while it waits. Returns the exit
+// status of a run that may not go ahead, or kExitSuccess.
+int TakeRunLock(const std::string& base_dir, bool no_wait,
+                const StopOnSignals& signals, Output* err,
+                std::unique_ptr<RunLock>* lock);
 
 // The whole program after setlocale: parses `args` (args[0] being the
 // program's name), then runs, or prints the help, the version or a usage

@@ -52,6 +52,19 @@ std::string ErrorRecord(const Problem& problem) {
   return json;
 }
 
+// The opening of a failure's object: which change failed. An undo's
+// failures are restores: of the whole file, or of its name.
+const char* FailedChange(ChangeEntry::Kind kind) {
+  switch (kind) {
+    case ChangeEntry::Kind::kTextFailure: return "{\"change\":\"text\"";
+    case ChangeEntry::Kind::kNameFailure: return "{\"change\":\"name\"";
+    case ChangeEntry::Kind::kRestoreNameFailure:
+      return "{\"change\":\"restore_name\"";
+    default: break;
+  }
+  return "{\"change\":\"restore\"";
+}
+
 }  // namespace
 
 void JsonReport::Problem(const vs::Problem& problem) {
@@ -72,6 +85,9 @@ void JsonReport::End(const ChangeLog& log, const RunEnd& end) {
 
 // {"type":"file","path":P,"lines":[{"line":N,"text":T}...],
 //  "new_name":NAME or null,"failures":[{"change":"text"|"name",...}...]}
+// An undo's record gives the old name back as "new_name", its failures
+// as "restore" or "restore_name", and "restored_text":true when the old
+// text came back.
 // The lines come first, in the order of the file; the failures after.
 void JsonReport::FileRecord(const std::string& path, const ChangeList& changes,
                             std::string* json) {
@@ -82,7 +98,7 @@ void JsonReport::FileRecord(const std::string& path, const ChangeList& changes,
   json->push_back('[');
   bool first = true;
   std::string new_name;
-  bool renamed = false, failed = false;
+  bool renamed = false, failed = false, restored_text = false;
   std::string failures;
   for (const std::string& entry_text : changes) {
     const ChangeEntry entry = ReadChangeEntry(entry_text);
@@ -101,17 +117,22 @@ void JsonReport::FileRecord(const std::string& path, const ChangeList& changes,
         }
         break;
       case ChangeEntry::Kind::kNewName:
+      case ChangeEntry::Kind::kRestoredName:
         renamed = true;
         new_name = entry.text;
         break;
+      case ChangeEntry::Kind::kRestoredText:
+        restored_text = true;
+        break;
       case ChangeEntry::Kind::kTextFailure:
       case ChangeEntry::Kind::kNameFailure:
+      case ChangeEntry::Kind::kRestoreFailure:
+      case ChangeEntry::Kind::kRestoreNameFailure:
         failures.append(failed ? "," : "");
         failed = true;
-        failures.append(entry.kind == ChangeEntry::Kind::kTextFailure
-                            ? "{\"change\":\"text\""
-                            : "{\"change\":\"name\"");
-        if (entry.kind == ChangeEntry::Kind::kNameFailure) {
+        failures.append(FailedChange(entry.kind));
+        if (entry.kind == ChangeEntry::Kind::kNameFailure ||
+            entry.kind == ChangeEntry::Kind::kRestoreNameFailure) {
           AppendField("name", &failures);
           AppendJsonBytes(entry.text, &failures);
         }
@@ -131,7 +152,10 @@ void JsonReport::FileRecord(const std::string& path, const ChangeList& changes,
     json->append("null");
   }
   AppendField("failures", json);
-  json->append("[").append(failures).append("]}\n");
+  json->append("[").append(failures).append("]");
+  // An undo's record says whether the old text came back.
+  if (restored_text) json->append(",\"restored_text\":true");
+  json->append("}\n");
   out_.Raw(*json);
 }
 

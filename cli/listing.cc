@@ -5,13 +5,14 @@
 namespace vs {
 namespace {
 
-// An entry with its kind's part coloured: "Line N:", the rename's words,
-// or the whole of a failure.
+// An entry with its kind's part coloured: "Line N:", the rename's words
+// (an undo's too), or the whole of a failure.
 void WritePaintedEntry(const std::string& entry, Output* out) {
   const ChangeEntry parts = ReadChangeEntry(entry);
   switch (parts.kind) {
     case ChangeEntry::Kind::kLine:
-    case ChangeEntry::Kind::kNewName: {
+    case ChangeEntry::Kind::kNewName:
+    case ChangeEntry::Kind::kRestoredName: {
       const std::size_t head = parts.text.data() - entry.data();
       out->StartPaint(parts.kind == ChangeEntry::Kind::kLine
                           ? Paint::kLineNumber
@@ -20,14 +21,19 @@ void WritePaintedEntry(const std::string& entry, Output* out) {
       out->Text(entry.substr(head));
       return;
     }
+    case ChangeEntry::Kind::kRestoredText:
+      out->StartPaint(Paint::kNewName).Text(entry).EndPaint();
+      return;
     case ChangeEntry::Kind::kTextFailure:
     case ChangeEntry::Kind::kNameFailure:
+    case ChangeEntry::Kind::kRestoreFailure:
+    case ChangeEntry::Kind::kRestoreNameFailure:
       out->StartPaint(Paint::kFailure).Text(entry).EndPaint();
       return;
     case ChangeEntry::Kind::kOther:
-      out->Text(entry);
-      return;
+      break;
   }
+  out->Text(entry);
 }
 
 }  // namespace

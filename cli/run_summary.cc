@@ -11,13 +11,17 @@ void FileCounts::Add(const ChangeList& changes) {
   for (const std::string& entry : changes) {
     switch (ReadChangeEntry(entry).kind) {
       case ChangeEntry::Kind::kLine:
+      case ChangeEntry::Kind::kRestoredText:
         text_changed = true;
         break;
       case ChangeEntry::Kind::kNewName:
+      case ChangeEntry::Kind::kRestoredName:
         renamed = true;
         break;
       case ChangeEntry::Kind::kTextFailure:
       case ChangeEntry::Kind::kNameFailure:
+      case ChangeEntry::Kind::kRestoreFailure:
+      case ChangeEntry::Kind::kRestoreNameFailure:
         failed = true;
         break;
       case ChangeEntry::Kind::kOther:

@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include "engine/replace_engine.h"
+#include "engine/undo_run.h"
 
 namespace vs {
 
@@ -14,6 +15,8 @@ namespace vs {
 class StopOnSignals {
  public:
   explicit StopOnSignals(ReplaceEngine* engine);
+  // The same for an undo.
+  explicit StopOnSignals(UndoRun* undo);
   ~StopOnSignals();
   StopOnSignals(const StopOnSignals&) = delete;
   StopOnSignals& operator=(const StopOnSignals&) = delete;

@@ -21,8 +21,9 @@ bool ReadLineEntry(std::string_view rest, ChangeEntry* entry) {
 }
 
 // "NAME (REASON)", or a NAME cut short.
-void ReadNameFailure(std::string_view rest, ChangeEntry* entry) {
-  entry->kind = ChangeEntry::Kind::kNameFailure;
+void ReadNameFailure(std::string_view rest, ChangeEntry* entry,
+                     ChangeEntry::Kind kind = ChangeEntry::Kind::kNameFailure) {
+  entry->kind = kind;
   const std::size_t open = rest.rfind(" (");
   if (rest.empty() || rest.back() != ')' || open == std::string_view::npos) {
     entry->text = rest;
@@ -51,6 +52,21 @@ ChangeEntry ReadChangeEntry(std::string_view text) {
     std::string_view reason = text.substr(kTextFailureStart.size());
     if (!reason.empty() && reason.back() == ')') reason.remove_suffix(1);
     entry.reason = reason;
+  } else if (text == kRestoredTextEntry) {
+    entry.kind = ChangeEntry::Kind::kRestoredText;
+    entry.text = {};
+  } else if (StartsWith(text, kRestoredNameStart)) {
+    entry.kind = ChangeEntry::Kind::kRestoredName;
+    entry.text = text.substr(kRestoredNameStart.size());
+  } else if (StartsWith(text, kRestoreNameFailureStart)) {
+    ReadNameFailure(text.substr(kRestoreNameFailureStart.size()), &entry,
+                    ChangeEntry::Kind::kRestoreNameFailure);
+  } else if (StartsWith(text, kRestoreFailureStart)) {
+    entry.kind = ChangeEntry::Kind::kRestoreFailure;
+    entry.text = {};
+    std::string_view reason = text.substr(kRestoreFailureStart.size());
+    if (!reason.empty() && reason.back() == ')') reason.remove_suffix(1);
+    entry.reason = reason;
   }
   return entry;
 }
@@ -66,6 +82,19 @@ std::string NameFailureEntry(const std::string& name,
 
 std::string NewNameEntry(const std::string& name) {
   return std::string(kNewNameEntryStart) + name;
+}
+
+std::string RestoredNameEntry(const std::string& name) {
+  return std::string(kRestoredNameStart) + name;
+}
+
+std::string RestoreFailureEntry(const std::string& reason) {
+  return std::string(kRestoreFailureStart) + reason + ")";
+}
+
+std::string RestoreNameFailureEntry(const std::string& name,
+                                    const std::string& reason) {
+  return std::string(kRestoreNameFailureStart) + name + " (" + reason + ")";
 }
 
 }  // namespace vs

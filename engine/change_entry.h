@@ -20,6 +20,17 @@ inline constexpr std::string_view kNameFailureStart =
 // "Failed to change Text (REASON)".
 inline constexpr std::string_view kTextFailureStart = "Failed to change Text (";
 
+// What an undo gives a file it restores, or fails to.
+// "Restored Text": the old text is back.
+inline constexpr std::string_view kRestoredTextEntry = "Restored Text";
+// "Restored File Name: NAME": NAME is the old name, back.
+inline constexpr std::string_view kRestoredNameStart = "Restored File Name: ";
+// "Failed to restore File Name: NAME (REASON)".
+inline constexpr std::string_view kRestoreNameFailureStart =
+    "Failed to restore File Name: ";
+// "Failed to restore (REASON)": the file was left alone.
+inline constexpr std::string_view kRestoreFailureStart = "Failed to restore (";
+
 // An entry, its parts viewing the entry's text.
 struct ChangeEntry {
   enum class Kind {
@@ -27,6 +38,10 @@ struct ChangeEntry {
     kNewName,      // `text` is the new name
     kNameFailure,  // `text` is the name not given, `reason` why
     kTextFailure,  // `reason`
+    kRestoredText,         // nothing more
+    kRestoredName,         // `text` is the old name, back
+    kRestoreNameFailure,   // `text` is the old name not given, `reason` why
+    kRestoreFailure,       // `reason`
     kOther,        // none of those: `text` is the whole entry
   };
   Kind kind = Kind::kOther;
@@ -46,5 +61,9 @@ std::string TextFailureEntry(const std::string& reason);
 std::string NameFailureEntry(const std::string& name,
                              const std::string& reason);
 std::string NewNameEntry(const std::string& name);
+std::string RestoredNameEntry(const std::string& name);
+std::string RestoreFailureEntry(const std::string& reason);
+std::string RestoreNameFailureEntry(const std::string& name,
+                                    const std::string& reason);
 
 }  // namespace vs

@@ -41,6 +41,9 @@ void ExpectSameOptions(const CliOptions& want, const CliOptions& got) {
   EXPECT_EQ(want.stats, got.stats);
   EXPECT_EQ(want.color, got.color);
   EXPECT_EQ(want.base_dir, got.base_dir);
+  EXPECT_EQ(want.no_undo, got.no_undo);
+  EXPECT_EQ(want.command, got.command);
+  EXPECT_EQ(want.run_id, got.run_id);
 }
 
 struct RunCase {
@@ -131,6 +134,7 @@ TEST(ParseCommandLineTest, RunSettings) {
       {{"--color", "never", "--color=auto", "dir"}, [](CliOptions&) {}},
       {{"--col=never", "dir"},
        [](CliOptions& o) { o.color = ColorMode::kNever; }},
+      {{"--no-undo", "dir"}, [](CliOptions& o) { o.no_undo = true; }},
   };
   for (const RunCase& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -138,6 +142,55 @@ TEST(ParseCommandLineTest, RunSettings) {
     ASSERT_EQ(Action::kRun, result.action) << result.error;
     CliOptions want;
     want.base_dir = "dir";
+    c.expect(want);
+    ExpectSameOptions(want, result.options);
+  }
+}
+
+// The commands on past runs take no BASE_DIR; --undo's RUN is the
+// operand, the others' their option's value.
+TEST(ParseCommandLineTest, PastRunCommands) {
+  const RunCase cases[] = {
+      {{"--undo"}, [](CliOptions& o) { o.command = Command::kUndo; }},
+      {{"--undo", "20261211-004512-1"},
+       [](CliOptions& o) {
+         o.command = Command::kUndo;
+         o.run_id = "20261211-004512-1";
+       }},
+      {{"-n", "run-id", "--undo", "--json"},
+       [](CliOptions& o) {
+         o.command = Command::kUndo;
+         o.run_id = "run-id";
+         o.dry_run = true;
+         o.format = OutputFormat::kJson;
+       }},
+      {{"--undo", "-q", "--no-wait"},
+       [](CliOptions& o) {
+         o.command = Command::kUndo;
+         o.quiet = true;
+         o.no_wait = true;
+       }},
+      {{"--list-runs", "--json"},
+       [](CliOptions& o) {
+         o.command = Command::kListRuns;
+         o.format = OutputFormat::kJson;
+       }},
+      {{"--show-run", "x"},
+       [](CliOptions& o) {
+         o.command = Command::kShowRun;
+         o.run_id = "x";
+       }},
+      {{"--forget=all"},
+       [](CliOptions& o) {
+         o.command = Command::kForget;
+         o.run_id = "all";
+       }},
+  };
+  for (const RunCase& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    ParseResult result = Parse(c.args);
+    ASSERT_EQ(Action::kRun, result.action) << result.error;
+    CliOptions want;
     c.expect(want);
     ExpectSameOptions(want, result.options);
   }
@@ -238,6 +291,18 @@ TEST(ParseCommandLineTest, UsageErrors) {
       {{"-w", "--preserve-case", "-e", "dir"},
        "--preserve-case works only with -i (--ignore-case)"},
       {{"--re", "dir"}, "ambiguous option '--re'"},
+      {{"--undo", "a", "b"}, "unexpected argument 'b' after --undo"},
+      {{"--undo", ""}, "RUN is empty"},
+      {{"--list-runs", "dir"}, "unexpected argument 'dir' after --list-runs"},
+      {{"--show-run"}, "option '--show-run' requires an argument"},
+      {{"--show-run="}, "--show-run needs a run's id"},
+      {{"--forget", "a", "b"}, "unexpected argument 'b' after --forget"},
+      {{"--undo", "--list-runs"},
+       "--undo and --list-runs cannot be given together"},
+      {{"--forget=a", "--show-run=a"},
+       "--forget and --show-run cannot be given together"},
+      {{"--undo", "--diff"}, "--diff cannot be given with --undo"},
+      {{"--list-runs", "-n"}, "--dry-run cannot be given with --list-runs"},
       {{"-q", "--json", "dir"}, "--quiet and --json cannot be given"},
       {{"--diff", "dir", "--quiet"}, "--quiet and --diff cannot be given"},
       {{"--color=yes", "dir"},

@@ -1,5 +1,8 @@
 // Runs the real vellumshaper-cli binary for the tests that check what it
-// prints, its exit status and what it leaves on disk.
+// prints, its exit status and what it leaves on disk. Every test of the
+// binary gets an empty $XDG_STATE_HOME of its own (a temporary folder,
+// removed when the test ends), so the runs' journals and locks never
+// reach the user's home or another test.
 #pragma once
 
 #include <sys/resource.h>

@@ -37,6 +37,14 @@ _vellumshaper_cli() {
     -f | --find | -r | --replace)
       return  # any text
       ;;
+    --show-run | --forget)
+      # The ids of the runs the journal keeps.
+      local runs=${XDG_STATE_HOME:-$HOME/.local/state}/vellumshaper/runs
+      local ids=$(command ls "$runs" 2>/dev/null)
+      [[ $prev == --forget ]] && ids+=" all"
+      COMPREPLY=($(compgen -W "$ids" -- "$cur"))
+      return
+      ;;
     --exclude | --include)
       compopt -o filenames 2>/dev/null
       COMPREPLY=($(compgen -f -- "$cur"))
@@ -51,7 +59,8 @@ _vellumshaper_cli() {
                              --no-names --no-text -n --dry-run --code-page=
                              --exclude= --include= --include-vcs --gitignore
                              --json --diff --no-wait -x --one-file-system
-                             -q --quiet --stats
+                             -q --quiet --stats --no-undo --undo --list-runs
+                             --show-run= --forget=
                              --color= -h --help -V --version' -- "$cur"))
     # An option that takes its value after "=" wants no space after it.
     [[ ${COMPREPLY-} == *= ]] && compopt -o nospace 2>/dev/null

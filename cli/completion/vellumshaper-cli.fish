@@ -3,6 +3,15 @@
 
 complete -c vellumshaper-cli -f -a '(__fish_complete_directories)'
 
+# The ids of the runs the undo journal keeps.
+function __vellumshaper_cli_runs
+    set state $XDG_STATE_HOME
+    test -n "$state"; or set state ~/.local/state
+    for run in $state/vellumshaper/runs/*/
+        basename $run
+    end
+end
+
 complete -c vellumshaper-cli -s f -l find -x -d 'The text to find'
 complete -c vellumshaper-cli -s r -l replace -x -d 'The text to put in its place'
 complete -c vellumshaper-cli -s i -l ignore-case -d 'Match letters in either case'
@@ -25,6 +34,11 @@ complete -c vellumshaper-cli -l no-wait -d 'Exit at once when another run works 
 complete -c vellumshaper-cli -s x -l one-file-system -d 'Leave alone the folders on other file systems'
 complete -c vellumshaper-cli -s q -l quiet -d 'Write nothing on standard output'
 complete -c vellumshaper-cli -l stats -d "Write the run's numbers on standard error at the end"
+complete -c vellumshaper-cli -l no-undo -d 'Keep no undo journal of this run'
+complete -c vellumshaper-cli -l undo -d 'Undo the latest run not undone yet, or RUN'
+complete -c vellumshaper-cli -l list-runs -d 'List the runs the undo journal keeps'
+complete -c vellumshaper-cli -l show-run -x -a '(__vellumshaper_cli_runs)' -d 'List what a past run changed'
+complete -c vellumshaper-cli -l forget -x -a '(__vellumshaper_cli_runs) all' -d 'Delete a run from the undo journal'
 complete -c vellumshaper-cli -l color -x -a 'auto always never' -d 'Colour the listing and the diff'
 complete -c vellumshaper-cli -s h -l help -d 'Print the help and exit'
 complete -c vellumshaper-cli -s V -l version -d 'Print the version and exit'

@@ -1,0 +1,240 @@
+#include "engine/past_runs.h"
+
+#include <algorithm>
+#include <ctime>
+#include <memory>
+
+#include "engine/change_entry.h"
+#include "engine/state_folder.h"
+
+namespace vs {
+namespace {
+
+constexpr char kOldFolder[] = "old";
+
+Status NoSuchRun(const std::string& id) {
+  return Status::Error(Status::Code::kNotFound, "no run " + id);
+}
+
+// Opens the folder of the run `id`, or says there is none.
+Status OpenRun(FileSystem* fs, const std::string& runs_folder,
+               const std::string& id, std::unique_ptr<Folder>* runs,
+               std::unique_ptr<Folder>* run) {
+  if (!IsPlainName(id)) return NoSuchRun(id);
+  Status status = fs->OpenFolder(runs_folder, /*follow_link=*/true, runs);
+  if (status.code() == Status::Code::kNotFound) return NoSuchRun(id);
+  if (!status.ok()) return status;
+  status = fs->OpenSubfolder(**runs, id, run);
+  if (status.code() == Status::Code::kNotFound) return NoSuchRun(id);
+  return status;
+}
+
+// Counts, from the entries of the files done, what the run changed.
+void CountChanges(const JournalChanges& changes, RunSummary* summary) {
+  for (const auto& [number, entries] : changes.entries) {
+    bool text = false, name = false;
+    for (const std::string& entry : entries) {
+      const ChangeEntry::Kind kind = ReadChangeEntry(entry).kind;
+      text = text || kind == ChangeEntry::Kind::kLine;
+      name = name || kind == ChangeEntry::Kind::kNewName;
+    }
+    summary->files_changed += text;
+    summary->files_renamed += name;
+  }
+}
+
+// Bytes the files of old/ hold; none when there is no such folder.
+std::uint64_t OldBytes(FileSystem* fs, const Folder& run) {
+  std::unique_ptr<Folder> old;
+  if (!fs->OpenSubfolder(run, kOldFolder, &old).ok()) return 0;
+  std::vector<FolderEntry> entries;
+  fs->ListFolder(*old, &entries);
+  std::uint64_t bytes = 0;
+  for (const FolderEntry& entry : entries) {
+    FileInfo info;
+    if (entry.kind == FileKind::kRegular &&
+        fs->Stat(*old, entry.name, &info).ok())
+      bytes += info.size;
+  }
+  return bytes;
+}
+
+// Reads the journal of an open run; its damage, if any, is the result.
+Status ReadRun(FileSystem* fs, const Folder& run, PastRun* past) {
+  RunSummary& summary = past->summary;
+  std::string text;
+  Status status = ReadWholeFile(fs, run, "run", &text);
+  if (!status.ok())
+    return status.code() == Status::Code::kNotFound
+               ? Status::Error(Status::Code::kIOError,
+                               "damaged journal: no run record")
+               : status;
+  status = DecodeHeader(text, &summary.header);
+  if (!status.ok()) return status;
+  status = ReadWholeFile(fs, run, "changes", &text);
+  if (status.code() == Status::Code::kNotFound) {
+    text.clear();  // killed before its first file
+  } else if (!status.ok()) {
+    return status;
+  }
+  status = DecodeChanges(text, &past->changes);
+  if (!status.ok()) return status;
+  status = ReadWholeFile(fs, run, "end", &text);
+  if (status.ok()) {
+    JournalEnd end;
+    status = DecodeEnd(text, &end);
+    if (!status.ok()) return status;
+    summary.ending = end.stopped ? RunEnding::kStopped : RunEnding::kFinished;
+    summary.ended = end.ended;
+  } else if (status.code() != Status::Code::kNotFound) {
+    return status;
+  }
+  summary.undone = fs->Exists(run, "undone");
+  CountChanges(past->changes, &summary);
+  return Status::Ok();
+}
+
+// Removes every file of `folder` and, one level down, of its subfolders
+// and those subfolders themselves; a journal holds nothing deeper.
+Status EmptyFolder(FileSystem* fs, const Folder& folder, bool first_level) {
+  std::vector<FolderEntry> entries;
+  Status status = fs->ListFolder(folder, &entries);
+  if (!status.ok()) return status;
+  // The run's record first: what is left of a run cut short is damaged.
+  std::stable_partition(entries.begin(), entries.end(),
+                        [](const FolderEntry& e) { return e.name == "run"; });
+  for (const FolderEntry& entry : entries) {
+    if (entry.kind == FileKind::kFolder && first_level) {
+      std::unique_ptr<Folder> sub;
+      status = fs->OpenSubfolder(folder, entry.name, &sub);
+      if (status.ok()) status = EmptyFolder(fs, *sub, false);
+      if (status.ok()) status = fs->RemoveFolder(folder, entry.name);
+    } else {
+      status = fs->Remove(folder, entry.name);
+    }
+    if (!status.ok()) return status;
+  }
+  return Status::Ok();
+}
+
+}  // namespace
+
+std::string RunsFolder() { return StateFolder() + "/runs"; }
+
+Status ReadWholeFile(FileSystem* fs, const Folder& folder,
+                     const std::string& name, std::string* text) {
+  text->clear();
+  std::unique_ptr<ReadableFile> file;
+  FileInfo info;
+  Status status = fs->OpenForRead(folder, name, &file, &info);
+  if (!status.ok()) return status;
+  char buffer[64 * 1024];
+  for (;;) {
+    std::size_t got = 0;
+    status = file->Read(buffer, sizeof buffer, &got);
+    if (!status.ok()) return status;
+    if (got == 0) return Status::Ok();
+    text->append(buffer, got);
+  }
+}
+
+bool StartOfId(const std::string& id, std::int64_t* start) {
+  if (id.size() < 15 || id[8] != '-') return false;
+  int digits[14];
+  for (int i = 0, at = 0; i < 15; ++i) {
+    if (i == 8) continue;
+    if (id[i] < '0' || id[i] > '9') return false;
+    digits[at++] = id[i] - '0';
+  }
+  auto number = [&](int from, int count) {
+    int n = 0;
+    for (int i = from; i < from + count; ++i) n = n * 10 + digits[i];
+    return n;
+  };
+  std::tm tm = {};
+  tm.tm_year = number(0, 4) - 1900;
+  tm.tm_mon = number(4, 2) - 1;
+  tm.tm_mday = number(6, 2);
+  tm.tm_hour = number(8, 2);
+  tm.tm_min = number(10, 2);
+  tm.tm_sec = number(12, 2);
+  const std::time_t time = timegm(&tm);
+  if (time == static_cast<std::time_t>(-1)) return false;
+  *start = time;
+  return true;
+}
+
+Status ListRuns(FileSystem* fs, const std::string& runs_folder,
+                std::vector<RunSummary>* runs) {
+  runs->clear();
+  std::unique_ptr<Folder> folder;
+  Status status = fs->OpenFolder(runs_folder, /*follow_link=*/true, &folder);
+  if (status.code() == Status::Code::kNotFound) return Status::Ok();
+  if (!status.ok()) return status;
+  std::vector<FolderEntry> entries;
+  status = fs->ListFolder(*folder, &entries);
+  if (!status.ok()) return status;
+  std::vector<std::string> ids;
+  for (const FolderEntry& entry : entries)
+    if (entry.kind == FileKind::kFolder) ids.push_back(entry.name);
+  std::sort(ids.begin(), ids.end());
+  for (const std::string& id : ids) {
+    PastRun past;
+    past.summary.id = id;
+    std::unique_ptr<Folder> run;
+    status = fs->OpenSubfolder(*folder, id, &run);
+    if (status.ok()) status = ReadRun(fs, *run, &past);
+    if (!status.ok()) {
+      past.summary = RunSummary();
+      past.summary.id = id;
+      past.summary.damage = status.reason();
+    }
+    if (run) past.summary.old_bytes = OldBytes(fs, *run);
+    runs->push_back(std::move(past.summary));
+  }
+  return Status::Ok();
+}
+
+Status LoadRun(FileSystem* fs, const std::string& runs_folder,
+               const std::string& id, PastRun* past) {
+  *past = PastRun();
+  std::unique_ptr<Folder> runs, run;
+  Status status = OpenRun(fs, runs_folder, id, &runs, &run);
+  if (!status.ok()) return status;
+  past->summary.id = id;
+  status = ReadRun(fs, *run, past);
+  if (!status.ok()) return status;
+  past->summary.old_bytes = OldBytes(fs, *run);
+  return Status::Ok();
+}
+
+Status ForgetRun(FileSystem* fs, const std::string& runs_folder,
+                 const std::string& id) {
+  std::unique_ptr<Folder> runs, run;
+  Status status = OpenRun(fs, runs_folder, id, &runs, &run);
+  if (status.ok()) status = EmptyFolder(fs, *run, /*first_level=*/true);
+  run.reset();
+  if (status.ok()) status = fs->RemoveFolder(*runs, id);
+  return status;
+}
+
+Status PruneRuns(FileSystem* fs, const std::string& runs_folder,
+                 std::int64_t now) {
+  std::vector<RunSummary> runs;
+  Status status = ListRuns(fs, runs_folder, &runs);
+  if (!status.ok()) return status;
+  Status first_failure;
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    const RunSummary& run = runs[i];
+    std::int64_t started = run.header.started;
+    const bool known_start = !run.damaged() || StartOfId(run.id, &started);
+    const bool beyond = runs.size() - i > kRunsKept;
+    const bool too_old = known_start && started < now - kRunsKeptSeconds;
+    if (!beyond && !too_old) continue;
+    status = ForgetRun(fs, runs_folder, run.id);
+    if (!status.ok() && first_failure.ok()) first_failure = status;
+  }
+  return first_failure;
+}
+
+}  // namespace vs
