@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -135,19 +136,26 @@ struct Outcome {
 
 // A copy of the command line that the user nobody may run: the build's
 // own may sit below a folder only its owner can enter (a checkout in a
-// private scratch folder, say).
+// private scratch folder, say). Beside it, a state folder of nobody's own
+// for the run's undo journal, as a real user has one in their home.
 class CliForNobody {
  public:
   CliForNobody() {
     chmod(folder_.path().c_str(), 0755);
     std::filesystem::copy_file(VS_CLI_PATH, path_);
     chmod(path_.c_str(), 0755);
+    const passwd* nobody = getpwnam("nobody");
+    if (mkdir(state_home_.c_str(), 0700) != 0 || !nobody ||
+        chown(state_home_.c_str(), nobody->pw_uid, nobody->pw_gid) != 0)
+      throw std::runtime_error("cannot make nobody's state folder");
   }
   const std::string& path() const { return path_; }
+  const std::string& state_home() const { return state_home_; }
 
  private:
   TempFolder folder_;
   const std::string path_ = folder_.Path("vellumshaper-cli");
+  const std::string state_home_ = folder_.Path("state");
 };
 
 // Runs the command line on `folder`, as the user nobody if `as_nobody`.
@@ -162,7 +170,8 @@ Outcome RunCli(const std::string& folder, bool as_nobody) {
     if (as_nobody) {
       const passwd* nobody = getpwnam("nobody");
       if (!nobody || setgroups(0, nullptr) != 0 ||
-          setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0)
+          setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0 ||
+          setenv("XDG_STATE_HOME", copy->state_home().c_str(), 1) != 0)
         _exit(126);
     }
     execl(cli.c_str(), cli.c_str(), "-f", "old", "-r", "new", "--no-names",
