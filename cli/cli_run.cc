@@ -164,8 +164,9 @@ RunSettings SettingsOf(const CliOptions& options) {
   settings.filter = options.filter;
   settings.include_vcs = options.include_vcs;
   settings.one_file_system = options.one_file_system;
-  // A run that writes keeps its undo journal (a dry run keeps none).
-  settings.state_folder = StateFolder();
+  // A run that writes keeps its undo journal (a dry run keeps none),
+  // unless told not to.
+  if (!options.no_undo) settings.state_folder = StateFolder();
   return settings;
 }
 

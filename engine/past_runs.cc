@@ -220,18 +220,27 @@ Status ForgetRun(FileSystem* fs, const std::string& runs_folder,
 
 Status PruneRuns(FileSystem* fs, const std::string& runs_folder,
                  std::int64_t now) {
-  std::vector<RunSummary> runs;
-  Status status = ListRuns(fs, runs_folder, &runs);
+  // Only the ids are read: a run's id names when it started, and a run
+  // start must not pay for reading every journal kept.
+  std::unique_ptr<Folder> folder;
+  Status status = fs->OpenFolder(runs_folder, /*follow_link=*/true, &folder);
+  if (status.code() == Status::Code::kNotFound) return Status::Ok();
   if (!status.ok()) return status;
+  std::vector<FolderEntry> entries;
+  status = fs->ListFolder(*folder, &entries);
+  if (!status.ok()) return status;
+  std::vector<std::string> ids;
+  for (const FolderEntry& entry : entries)
+    if (entry.kind == FileKind::kFolder) ids.push_back(entry.name);
+  std::sort(ids.begin(), ids.end());
   Status first_failure;
-  for (std::size_t i = 0; i < runs.size(); ++i) {
-    const RunSummary& run = runs[i];
-    std::int64_t started = run.header.started;
-    const bool known_start = !run.damaged() || StartOfId(run.id, &started);
-    const bool beyond = runs.size() - i > kRunsKept;
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    std::int64_t started = 0;
+    const bool known_start = StartOfId(ids[i], &started);
+    const bool beyond = ids.size() - i > kRunsKept;
     const bool too_old = known_start && started < now - kRunsKeptSeconds;
     if (!beyond && !too_old) continue;
-    status = ForgetRun(fs, runs_folder, run.id);
+    status = ForgetRun(fs, runs_folder, ids[i]);
     if (!status.ok() && first_failure.ok()) first_failure = status;
   }
   return first_failure;

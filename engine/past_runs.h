@@ -74,8 +74,8 @@ Status ForgetRun(FileSystem* file_system, const std::string& runs_folder,
 
 // Deletes the runs beyond the newest kRunsKept and those started more
 // than kRunsKeptSeconds before `now` (seconds since the epoch), undone or
-// not. A damaged run's age is read from its id. The first failure is
-// returned; the other runs are still pruned.
+// not. A run's age is read from its id, the journals are not read. The
+// first failure is returned; the other runs are still pruned.
 Status PruneRuns(FileSystem* file_system, const std::string& runs_folder,
                  std::int64_t now);
 

@@ -1,11 +1,13 @@
 #include "engine/replace_engine.h"
 
 #include <cstdint>
+#include <ctime>
 #include <new>
 
 #include "engine/commit_batch.h"
 #include "engine/file_steps.h"
 #include "engine/line_pattern.h"
+#include "engine/past_runs.h"
 #include "engine/sync_pool.h"
 
 namespace vs {
@@ -101,7 +103,14 @@ bool ReplaceEngine::BeginJournal(const std::string& folder,
   if (settings_.dry_run || settings_.state_folder.empty()) return true;
   *journal = std::make_unique<RunJournal>(file_system_);
   Status begun = (*journal)->Begin(settings_.state_folder, settings_, folder);
-  if (begun.ok()) return true;
+  if (begun.ok()) {
+    // The runs kept are the newest few of the last weeks. A prune that
+    // fails costs only space: the run goes on, and the next one tries
+    // again.
+    PruneRuns(file_system_, (*journal)->runs_path(),
+              static_cast<std::int64_t>(std::time(nullptr)));
+    return true;
+  }
   JournalFailed((*journal)->runs_path(), begun);
   journal->reset();
   return false;

@@ -1,10 +1,15 @@
 // --undo, --list-runs, --show-run and --forget of the real binary, on
 // journals made by hand in the test's own $XDG_STATE_HOME.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <ctime>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "engine/change_entry.h"
 #include "tests/cli_runner.h"
@@ -164,19 +169,118 @@ TEST_F(CliUndoTest, ADamagedJournalIsListedAndRefused) {
   EXPECT_EQ(tree, tree_.Snapshot());
 }
 
-// A real run, then --undo: once runs keep their journal, the tree comes
-// back as it was. (Skipped while a run leaves no journal.)
-TEST_F(CliUndoTest, ARunThenItsUndo) {
-  tree_.Write("a.txt", "foo\n");
-  tree_.Write("foo.txt", "foo\n");
+// What an undo must give back of a file beyond its bytes: the very file
+// (its inode), its mode and owner, and what it carries (an extended
+// attribute and an ACL).
+struct Carried {
+  ino_t inode = 0;
+  mode_t mode = 0;
+  uid_t owner = 0;
+  std::string note;
+  std::string acl;
+  bool operator==(const Carried& other) const {
+    return inode == other.inode && mode == other.mode &&
+           owner == other.owner && note == other.note && acl == other.acl;
+  }
+};
+
+std::string Attribute(const std::string& path, const char* name) {
+  char value[512];
+  const ssize_t got = getxattr(path.c_str(), name, value, sizeof value);
+  if (got < 0) return std::string();
+  return std::string(value, static_cast<std::size_t>(got));
+}
+
+std::map<std::string, Carried> CarriedOf(const test::TempFolder& tree) {
+  std::map<std::string, Carried> carried;
+  for (const auto& [path, content] : tree.Snapshot()) {
+    struct stat info;
+    const std::string full = tree.Path(path);
+    if (content == "<dir>" || lstat(full.c_str(), &info) != 0) continue;
+    carried[path] = {info.st_ino, info.st_mode, info.st_uid,
+                     Attribute(full, "user.note"),
+                     Attribute(full, "system.posix_acl_access")};
+  }
+  return carried;
+}
+
+// A real run, then --undo: text changes, a rename, both at once in a
+// subfolder, a binary file and a rename that fails all come back as they
+// were: the same names and bytes, the very files with what they carry.
+// A second undo finds nothing left to undo.
+TEST_F(CliUndoTest, ARunThenItsUndoGivesTheTreeBackExactly) {
+  tree_.Write("a.txt", "foo\nkeep\n");
+  tree_.Write("foo.txt", "x\n");
+  tree_.Write("sub/foo.c", "int foo;\n");
+  tree_.Write("bin.dat", std::string("\0foo\xff\n", 6));
+  tree_.Write("foo.md", "foo\n");  // its new name is taken: the rename fails
+  tree_.Write("bar.md", "taken\n");
+  chmod(tree_.Path("a.txt").c_str(), 0640);
+  const bool attributes =
+      setxattr(tree_.Path("a.txt").c_str(), "user.note", "kept", 4, 0) == 0;
+  // user nobody may read: a named entry, so the ACL is one of its own.
+  const std::string acl("\x02\x00\x00\x00"
+                        "\x01\x00\x06\x00\xff\xff\xff\xff"
+                        "\x02\x00\x04\x00\xfe\xff\x00\x00"
+                        "\x04\x00\x04\x00\xff\xff\xff\xff"
+                        "\x10\x00\x04\x00\xff\xff\xff\xff"
+                        "\x20\x00\x00\x00\xff\xff\xff\xff", 44);
+  const bool acls = setxattr(tree_.Path("sub/foo.c").c_str(),
+                             "system.posix_acl_access", acl.data(),
+                             acl.size(), 0) == 0;
   const test::Tree before = tree_.Snapshot();
+  const auto carried = CarriedOf(tree_);
+
   Outcome run = RunProgram({"-f", "foo", "-r", "bar", tree_.path()});
-  ASSERT_EQ(0, run.status) << run.err;
-  if (access(Runs().c_str(), F_OK) != 0)
-    GTEST_SKIP() << "the run kept no journal";
+  ASSERT_EQ(1, run.status) << run.err;  // the rename of foo.md failed
+  ASSERT_NE(before, tree_.Snapshot());
+
   Outcome undo = RunProgram({"--undo"});
   EXPECT_EQ(0, undo.status) << undo.err;
   EXPECT_EQ(before, tree_.Snapshot());
+  EXPECT_EQ(carried, CarriedOf(tree_));
+  if (attributes) {
+    EXPECT_EQ("kept", Attribute(tree_.Path("a.txt"), "user.note"));
+  }
+  if (acls) {
+    EXPECT_EQ(acl, Attribute(tree_.Path("sub/foo.c"),
+                             "system.posix_acl_access"));
+  }
+
+  Outcome again = RunProgram({"--undo"});
+  EXPECT_NE(0, again.status);
+  EXPECT_EQ(before, tree_.Snapshot());
+}
+
+// --no-undo keeps no journal; a run keeps only the newest runs of the
+// last weeks, whatever its own fate.
+TEST_F(CliUndoTest, NoUndoKeepsNoJournalAndARunPrunesOldOnes) {
+  tree_.Write("a.txt", "foo\n");
+  ASSERT_EQ(0, RunProgram({"--no-undo", "-f", "foo", "-r", "bar",
+                           tree_.path()}).status);
+  EXPECT_NE(0, access(Runs().c_str(), F_OK));
+
+  // 25 runs of last week and one of long ago, made by hand.
+  HandJournal ancient(tree_.path(), Runs(), "20000101-000000-1");
+  ancient.Write();
+  const std::time_t week_ago = std::time(nullptr) - 7 * 24 * 3600;
+  std::vector<std::string> ids;
+  for (int i = 0; i < 25; ++i) {
+    char id[64];
+    const std::time_t started = week_ago + i;
+    std::strftime(id, sizeof id, "%Y%m%d-%H%M%S", std::gmtime(&started));
+    ids.push_back(std::string(id) + "-" + std::to_string(100 + i));
+    HandJournal(tree_.path(), Runs(), ids.back()).Write();
+  }
+  ASSERT_EQ(0, RunProgram({"-f", "bar", "-r", "foo", tree_.path()}).status);
+  Outcome listed = RunProgram({"--list-runs"});
+  ASSERT_EQ(0, listed.status) << listed.err;
+  EXPECT_EQ(std::string::npos, listed.out.find("20000101-000000-1"));
+  for (std::size_t i = 0; i < ids.size(); ++i)
+    EXPECT_EQ(i >= 6, listed.out.find(ids[i]) != std::string::npos) << ids[i];
+  // The run itself is the newest of the 20 kept, and can be undone.
+  ASSERT_EQ(0, RunProgram({"--undo"}).status);
+  EXPECT_EQ("bar\n", test::ReadFile(tree_.Path("a.txt")));
 }
 
 }  // namespace
