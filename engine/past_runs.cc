@@ -59,6 +59,19 @@ std::uint64_t OldBytes(FileSystem* fs, const Folder& run) {
   return bytes;
 }
 
+// A run killed before its journal began (its list of changes is made
+// last, once its settings are on the disk) changed nothing and keeps
+// nothing: there is no such run to list, show or undo. Only its age
+// matters, to PruneRuns. A forget cut short is not taken for one: it
+// leaves old versions behind, or the list of changes.
+bool NeverBegan(FileSystem* fs, const Folder& run) {
+  if (fs->Exists(run, "changes")) return false;
+  std::unique_ptr<Folder> old;
+  if (!fs->OpenSubfolder(run, kOldFolder, &old).ok()) return true;
+  std::vector<FolderEntry> entries;
+  return fs->ListFolder(*old, &entries).ok() && entries.empty();
+}
+
 // Reads the journal of an open run; its damage, if any, is the result.
 Status ReadRun(FileSystem* fs, const Folder& run, PastRun* past) {
   RunSummary& summary = past->summary;
@@ -183,6 +196,7 @@ Status ListRuns(FileSystem* fs, const std::string& runs_folder,
     past.summary.id = id;
     std::unique_ptr<Folder> run;
     status = fs->OpenSubfolder(*folder, id, &run);
+    if (status.ok() && NeverBegan(fs, *run)) continue;
     if (status.ok()) status = ReadRun(fs, *run, &past);
     if (!status.ok()) {
       past.summary = RunSummary();
@@ -201,6 +215,7 @@ Status LoadRun(FileSystem* fs, const std::string& runs_folder,
   std::unique_ptr<Folder> runs, run;
   Status status = OpenRun(fs, runs_folder, id, &runs, &run);
   if (!status.ok()) return status;
+  if (NeverBegan(fs, *run)) return NoSuchRun(id);
   past->summary.id = id;
   status = ReadRun(fs, *run, past);
   if (!status.ok()) return status;

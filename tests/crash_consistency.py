@@ -260,6 +260,61 @@ def check(tree, root, entries, outside_files, done):
     return new_count, temps
 
 
+def check_original(tree, root, entries, outside_files):
+    """After every run was undone: each entry is back under its old name,
+    the very file it was (same inode and modification time) with its old
+    bytes and mode. Temporary files a killed run left stay as they are."""
+    btree = os.fsencode(tree)
+    found = listing(btree)
+    for e in entries:
+        rel = os.path.join(e.folder, e.name) if e.folder else e.name
+        if rel not in found:
+            raise Failure("%r: not back under its old name after the undo"
+                          % rel)
+        path = os.path.join(btree, rel)
+        if e.kind == "link":
+            if found[rel] != "link" or os.readlink(path) != e.target:
+                raise Failure("%r: no longer the link it was" % rel)
+            continue
+        st = os.lstat(path)
+        if read(path) != e.old:
+            raise Failure("%r: not its old bytes after the undo" % rel)
+        if (st.st_ino, st.st_mtime_ns) != (e.inode, e.mtime_ns):
+            raise Failure("%r: its bytes came back, not the very file" % rel)
+        if st.st_mode & 0o7777 != e.mode:
+            raise Failure("%r: mode %o after the undo, was %o"
+                          % (rel, st.st_mode & 0o7777, e.mode))
+    for path, (inode, mtime_ns, data) in outside_files.items():
+        st = os.lstat(path)
+        if (st.st_ino, st.st_mtime_ns) != (inode, mtime_ns) or \
+                read(path) != data:
+            raise Failure("%r outside the tree was touched by the undo" % path)
+
+
+def undo_all(cli, rng, duration):
+    """Undoes every run kept, newest first, killing some undos part-way
+    and running them again. Returns how many undos were killed."""
+    killed = 0
+    for _ in range(200):
+        proc = subprocess.Popen([cli, "--undo"], stdout=subprocess.DEVNULL,
+                                stderr=subprocess.PIPE)
+        if rng.random() < 0.5:
+            try:
+                proc.wait(rng.uniform(0.0, 0.5 * duration))
+            except subprocess.TimeoutExpired:
+                proc.send_signal(signal.SIGKILL)
+                proc.wait()
+                killed += 1
+                continue
+        _, err = proc.communicate()
+        if proc.returncode == 2 and b"every run kept was undone" in err:
+            return killed
+        if proc.returncode != 0:
+            raise Failure("undo: status %d\n%s"
+                          % (proc.returncode, err.decode(errors="replace")))
+    raise Failure("undo: runs still left after 200 undos")
+
+
 def command(cli, tree):
     return [cli, "--code-page", "1252", "--find", FIND.decode(),
             "--replace", REPLACE.decode(), tree]
@@ -302,7 +357,7 @@ def main():
     print("seed %d (repeat with --seed %d)" % (seed, seed), flush=True)
 
     started = time.monotonic()
-    kills = mid_run = with_temps = rounds = 0
+    kills = mid_run = with_temps = rounds = undo_kills = 0
     duration = None
     while kills < args.kills and time.monotonic() - started < args.seconds:
         rounds += 1
@@ -318,12 +373,17 @@ def main():
             if duration is None:
                 # The first round measures how long a whole run takes, on
                 # a copy, so kills can be spread over that time.
+                # Its journal goes to a state folder of its own too.
                 shutil.copytree(root, root + "-calibrate", symlinks=True)
+                os.environ["XDG_STATE_HOME"] = tempfile.mkdtemp(
+                    prefix="vellumshaper-crash-state-")
                 try:
                     duration = full_run(
                         args.cli, os.path.join(root + "-calibrate", "tree"))
                 finally:
                     shutil.rmtree(root + "-calibrate")
+                    shutil.rmtree(os.environ["XDG_STATE_HOME"])
+                    os.environ["XDG_STATE_HOME"] = state
                 print("an uninterrupted run takes %.2f s" % duration,
                       flush=True)
             left = 1.0  # the share of the rewrites still to do
@@ -355,6 +415,10 @@ def main():
                 left = 1.0 - new_count / changing
             full_run(args.cli, tree)
             check(tree, root, entries, outside, True)
+            # Every run of the round, killed or not, undone in turn (some
+            # undos killed and run again) gives the tree back.
+            undo_kills += undo_all(args.cli, rng, duration)
+            check_original(tree, root, entries, outside)
         except Failure as failure:
             print("FAILED in round %d after %d kills (seed %d): %s"
                   % (rounds, kills, seed, failure), flush=True)
@@ -369,7 +433,8 @@ def main():
     if mid_run == 0:
         print("FAILED: no kill landed while files were being rewritten")
         return 1
-    print("every kill left every file whole")
+    print("%d undos killed and run again" % undo_kills)
+    print("every kill left every file whole, and every run was undone")
     return 0
 
 

@@ -72,10 +72,30 @@ TEST_F(PastRunsTest, ListsEveryRunWhatItDidAndHowItEnded) {
     damaged.Write();
     test::WriteFile(damaged.run_folder() + "/run", "not a journal\n");
   }
+  {
+    // Killed before its journal began: settings cut short, or on the
+    // disk with no list of changes yet. It changed nothing; no such run.
+    HandJournal cut(tree_.path(), Runs(), "20261210-130000-4");
+    cut.Write();
+    test::WriteFile(cut.run_folder() + "/run", "");
+    ASSERT_EQ(0, unlink((cut.run_folder() + "/changes").c_str()));
+    HandJournal unbegun(tree_.path(), Runs(), "20261210-130000-5");
+    unbegun.Write();
+    ASSERT_EQ(0, unlink((unbegun.run_folder() + "/changes").c_str()));
+  }
+  {
+    // A forget cut short: old versions left, no record of them. Damaged,
+    // to be forgotten again.
+    HandJournal forgotten(tree_.path(), Runs(), "20261210-140000-6");
+    forgotten.Write();
+    test::WriteFile(forgotten.run_folder() + "/old/1", "foo\n");
+    ASSERT_EQ(0, unlink((forgotten.run_folder() + "/changes").c_str()));
+    ASSERT_EQ(0, unlink((forgotten.run_folder() + "/run").c_str()));
+  }
   test::WriteFile(Runs() + "/stray-file", "");
 
   ASSERT_TRUE(ListRuns(RealFileSystem(), Runs(), &runs).ok());
-  ASSERT_EQ(3u, runs.size());
+  ASSERT_EQ(4u, runs.size());
   const RunSummary& first = runs[0];
   EXPECT_EQ("20261210-100000-1", first.id);
   EXPECT_FALSE(first.damaged());
@@ -97,8 +117,13 @@ TEST_F(PastRunsTest, ListsEveryRunWhatItDidAndHowItEnded) {
 
   EXPECT_EQ("20261210-120000-3", runs[2].id);
   EXPECT_TRUE(runs[2].damaged());
+  EXPECT_EQ("20261210-140000-6", runs[3].id);
+  EXPECT_TRUE(runs[3].damaged());
 
   PastRun loaded;
+  EXPECT_EQ(Status::Code::kNotFound,
+            LoadRun(RealFileSystem(), Runs(), "20261210-130000-4", &loaded)
+                .code());
   Status status =
       LoadRun(RealFileSystem(), Runs(), "20261210-120000-3", &loaded);
   EXPECT_NE(std::string::npos, status.reason().find("damaged journal"));
