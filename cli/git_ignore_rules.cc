@@ -1,7 +1,6 @@
 #include "cli/git_ignore_rules.h"
 
 #include <fcntl.h>
-#include <git2.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,11 +9,16 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/git_library.h"
+
 namespace vs {
 namespace {
 
+// libgit2, which ForTree loads before anything else calls it.
+const GitLibrary& Git() { return *GitLibrary::Load(nullptr); }
+
 std::string LastGitError() {
-  const git_error* error = git_error_last();
+  const git_error* error = Git().error_last();
   return error && error->message ? error->message : "unknown error";
 }
 
@@ -123,7 +127,7 @@ bool GitIgnoreRules::OpenRepository(const std::string& real_folder, bool search,
   git_repository* repo = nullptr;
   const unsigned flags = search ? 0 : GIT_REPOSITORY_OPEN_NO_SEARCH;
   const int opened =
-      git_repository_open_ext(&repo, real_folder.c_str(), flags, nullptr);
+      Git().repository_open_ext(&repo, real_folder.c_str(), flags, nullptr);
   // A folder below whose ".git" opens no repository (a malformed .git
   // file, say) is an ordinary folder, as for git; the repository that
   // holds the base folder must open, as git would refuse to work there.
@@ -134,40 +138,40 @@ bool GitIgnoreRules::OpenRepository(const std::string& real_folder, bool search,
   }
   // Freed on every way out; a bare repository has no files to ignore.
   std::unique_ptr<git_repository, void (*)(git_repository*)> owner(
-      repo, git_repository_free);
-  const char* workdir = git_repository_workdir(repo);
+      repo, Git().repository_free);
+  const char* workdir = Git().repository_workdir(repo);
   if (!workdir) return true;
   *top = RealPath(workdir);
 
   git_index* index = nullptr;
-  if (git_repository_index(&index, repo) < 0) {
+  if (Git().repository_index(&index, repo) < 0) {
     *error = LastGitError();
     return false;
   }
-  const std::size_t count = git_index_entrycount(index);
+  const std::size_t count = Git().index_entrycount(index);
   repository->tracked.reserve(count);
   for (std::size_t i = 0; i < count; ++i)
-    repository->tracked.emplace_back(git_index_get_byindex(index, i)->path);
-  git_index_free(index);
+    repository->tracked.emplace_back(Git().index_get_byindex(index, i)->path);
+  Git().index_free(index);
   std::sort(repository->tracked.begin(), repository->tracked.end());
 
   git_config* config = nullptr;
-  if (git_repository_config_snapshot(&config, repo) < 0) {
+  if (Git().repository_config_snapshot(&config, repo) < 0) {
     *error = LastGitError();
     return false;
   }
   int ignore_case = 0;
-  if (git_config_get_bool(&ignore_case, config, "core.ignorecase") == 0)
+  if (Git().config_get_bool(&ignore_case, config, "core.ignorecase") == 0)
     repository->ignore_case = ignore_case != 0;
   git_buf excludes_path = GIT_BUF_INIT;
   std::string excludes_file = DefaultExcludesFile();
-  if (git_config_get_path(&excludes_path, config, "core.excludesfile") == 0)
+  if (Git().config_get_path(&excludes_path, config, "core.excludesfile") == 0)
     excludes_file = excludes_path.ptr;
-  git_buf_dispose(&excludes_path);
-  git_config_free(config);
+  Git().buf_dispose(&excludes_path);
+  Git().config_free(config);
 
   const std::string exclude =
-      std::string(git_repository_commondir(repo)) + "info/exclude";
+      std::string(Git().repository_commondir(repo)) + "info/exclude";
   for (const auto& [path, patterns] :
        {std::pair{exclude, &repository->exclude},
         std::pair{excludes_file, &repository->excludes_file}}) {
@@ -203,10 +207,10 @@ bool GitIgnoreRules::PatternsIgnore(const FolderRules& rules,
 
 GitIgnoreRules::GitIgnoreRules(std::string base_dir, std::string real_base)
     : base_dir_(std::move(base_dir)), real_base_(std::move(real_base)) {
-  git_libgit2_init();
+  Git().libgit2_init();
 }
 
-GitIgnoreRules::~GitIgnoreRules() { git_libgit2_shutdown(); }
+GitIgnoreRules::~GitIgnoreRules() { Git().libgit2_shutdown(); }
 
 std::string GitIgnoreRules::Shown(const std::string& path) const {
   return path.empty() ? base_dir_ : base_dir_ + "/" + path;
@@ -219,6 +223,11 @@ std::vector<std::string> GitIgnoreRules::problems() const {
 
 std::shared_ptr<GitIgnoreRules> GitIgnoreRules::ForTree(
     const std::string& base_dir, std::string* error) {
+  std::string why;
+  if (!GitLibrary::Load(&why)) {
+    *error = "cannot read git's ignore rules: " + why;
+    return nullptr;
+  }
   std::shared_ptr<GitIgnoreRules> rules(
       new GitIgnoreRules(base_dir, RealPath(base_dir)));
   MutexLock lock(&rules->mutex_);
