@@ -398,6 +398,10 @@ void FileSteps::Discard(PendingFile* file) {
 
 void FileSteps::PlanNewName(PendingFile* file) {
   if (!plan_.error.empty()) return;
+  // Most names hold no literal find text: they are not even copied.
+  if (!plan_.pattern && !plan_.find.empty() &&
+      file->name.find(plan_.find) == std::string::npos)
+    return;
   std::string new_name = ReplaceAll(file->name, plan_, settings_.code_page);
   if (new_name == file->name) return;
   file->refusal = RefusalOf(new_name);
