@@ -29,6 +29,23 @@ Status OpenRun(FileSystem* fs, const std::string& runs_folder,
   return status;
 }
 
+// Opens the journal folder and lists its runs' ids, oldest first. No
+// journal folder: no folder, no ids, no error.
+Status OpenRuns(FileSystem* fs, const std::string& runs_folder,
+                std::unique_ptr<Folder>* folder,
+                std::vector<std::string>* ids) {
+  Status status = fs->OpenFolder(runs_folder, /*follow_link=*/true, folder);
+  if (status.code() == Status::Code::kNotFound) return Status::Ok();
+  if (!status.ok()) return status;
+  std::vector<FolderEntry> entries;
+  status = fs->ListFolder(**folder, &entries);
+  if (!status.ok()) return status;
+  for (const FolderEntry& entry : entries)
+    if (entry.kind == FileKind::kFolder) ids->push_back(entry.name);
+  std::sort(ids->begin(), ids->end());
+  return Status::Ok();
+}
+
 // Counts, from the entries of the files done, what the run changed.
 void CountChanges(const JournalChanges& changes, RunSummary* summary) {
   for (const auto& [number, entries] : changes.entries) {
@@ -181,16 +198,9 @@ Status ListRuns(FileSystem* fs, const std::string& runs_folder,
                 std::vector<RunSummary>* runs) {
   runs->clear();
   std::unique_ptr<Folder> folder;
-  Status status = fs->OpenFolder(runs_folder, /*follow_link=*/true, &folder);
-  if (status.code() == Status::Code::kNotFound) return Status::Ok();
-  if (!status.ok()) return status;
-  std::vector<FolderEntry> entries;
-  status = fs->ListFolder(*folder, &entries);
-  if (!status.ok()) return status;
   std::vector<std::string> ids;
-  for (const FolderEntry& entry : entries)
-    if (entry.kind == FileKind::kFolder) ids.push_back(entry.name);
-  std::sort(ids.begin(), ids.end());
+  Status status = OpenRuns(fs, runs_folder, &folder, &ids);
+  if (!status.ok() || !folder) return status;
   for (const std::string& id : ids) {
     PastRun past;
     past.summary.id = id;
@@ -238,16 +248,9 @@ Status PruneRuns(FileSystem* fs, const std::string& runs_folder,
   // Only the ids are read: a run's id names when it started, and a run
   // start must not pay for reading every journal kept.
   std::unique_ptr<Folder> folder;
-  Status status = fs->OpenFolder(runs_folder, /*follow_link=*/true, &folder);
-  if (status.code() == Status::Code::kNotFound) return Status::Ok();
-  if (!status.ok()) return status;
-  std::vector<FolderEntry> entries;
-  status = fs->ListFolder(*folder, &entries);
-  if (!status.ok()) return status;
   std::vector<std::string> ids;
-  for (const FolderEntry& entry : entries)
-    if (entry.kind == FileKind::kFolder) ids.push_back(entry.name);
-  std::sort(ids.begin(), ids.end());
+  Status status = OpenRuns(fs, runs_folder, &folder, &ids);
+  if (!status.ok() || !folder) return status;
   Status first_failure;
   for (std::size_t i = 0; i < ids.size(); ++i) {
     std::int64_t started = 0;
