@@ -9,7 +9,9 @@
 //            anything in the tree changes
 //   changes  a JournalRecord for every file the run is to change, on the
 //            disk before the change is made (with the batch it is in);
-//            after the file is done, its change entries
+//            after the file is done, its change entries. Made last as
+//            the journal begins: a run folder without it (and nothing in
+//            old/) is a run killed before it began, which changed nothing
 //   old/N    record N's old text: the very file the run replaced, moved
 //            here, or a copy of its bytes and mode where the journal is on
 //            another file system than the file

@@ -344,6 +344,12 @@ Status RunJournal::End(bool stopped) {
     changes_.reset();
   }
   if (!run_) return failure();
+  // A run that changed nothing has nothing to undo: it keeps no journal,
+  // and pushes no run that did out of those kept.
+  if (reserved_ == 0 && !failed()) {
+    Abandon();
+    return Status::Ok();
+  }
   std::unique_ptr<WritableFile> file;
   Status status = file_system_->CreateExclusive(*run_, kEndName, OwnFile(),
                                                 &file);

@@ -125,7 +125,8 @@ class RunJournal {
   bool failed() const { return !failure().ok(); }
 
   // Writes and syncs `end`: the run finished, or was stopped. Of a run
-  // killed, no `end` is written.
+  // killed, no `end` is written. A run that reserved no record removes
+  // its folder instead: it changed nothing.
   Status End(bool stopped) EXCLUDES(mutex_);
 
   JournalSummary summary() const EXCLUDES(mutex_);

@@ -40,7 +40,7 @@ class CliJournalTest : public testing::Test {
   test::TempFolder state_;
 };
 
-TEST_F(CliJournalTest, RealRunKeepsAJournalAndADryRunNone) {
+TEST_F(CliJournalTest, RealRunKeepsAJournalADryRunOrAnIdleRunNone) {
   UseStateHome(state_.path());
   tree_.Write("a.txt", "foo\n");
   Outcome dry = RunProgram({"-n", "-f", "foo", "-r", "bar", tree_.path()});
@@ -60,6 +60,11 @@ TEST_F(CliJournalTest, RealRunKeepsAJournalAndADryRunNone) {
   EXPECT_EQ("a.txt", changes.records[0].name);
   EXPECT_EQ("foo\n", state_.Read(folder + "/old/1"));
   EXPECT_TRUE(state_.Exists(folder + "/end"));
+
+  // A run that finds nothing to change keeps nothing.
+  Outcome nothing = RunProgram({"-f", "absent", "-r", "x", tree_.path()});
+  EXPECT_EQ(0, nothing.status) << nothing.err;
+  EXPECT_EQ(ids, RunIds(state_));
 }
 
 // A journal that cannot be begun is no run: nothing changes, and the
@@ -77,8 +82,9 @@ TEST_F(CliJournalTest, JournalThatCannotBeBegunStopsTheRun) {
 }
 
 // On another file system the old texts are copied, which costs their
-// space: the run says so once.
-TEST_F(CliJournalTest, CopiedOldTextsAreToldOnce) {
+// space: the run says so once. The undo puts the copies back, with their
+// bytes and mode.
+TEST_F(CliJournalTest, CopiedOldTextsAreToldOnceAndComeBack) {
   char shm[] = "/dev/shm/vellumshaper-journal-XXXXXX";
   struct stat tree_stat, shm_stat;
   if (mkdtemp(shm) == nullptr || stat(shm, &shm_stat) != 0 ||
@@ -89,12 +95,21 @@ TEST_F(CliJournalTest, CopiedOldTextsAreToldOnce) {
   UseStateHome(shm);
   tree_.Write("a.txt", "foo\n");
   tree_.Write("b.txt", std::string(3000, 'x') + "foo\n");
+  chmod(tree_.Path("b.txt").c_str(), 0640);
+  const auto before = tree_.Snapshot();
   Outcome run = RunProgram({"-f", "foo", "-r", "bar", tree_.path()});
+  Outcome undo = RunProgram({"--undo"});
+  struct stat b_stat;
+  const bool b_there = stat(tree_.Path("b.txt").c_str(), &b_stat) == 0;
   test::RunCommand({"rm", "-rf", shm}, "/");
   EXPECT_EQ(0, run.status) << run.err;
   EXPECT_EQ("vellumshaper-cli: the undo journal is on another file system "
             "than the tree: 2.9 KiB of old text were copied into it\n",
             run.err);
+  EXPECT_EQ(0, undo.status) << undo.err;
+  EXPECT_EQ(before, tree_.Snapshot());
+  ASSERT_TRUE(b_there);
+  EXPECT_EQ(0640u, b_stat.st_mode & 07777);
 }
 
 }  // namespace

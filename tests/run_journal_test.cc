@@ -150,7 +150,8 @@ TEST(RunJournalTest, HoldsEveryChangeAsTheTreeShowsItAndTheVeryOldFiles) {
 }
 
 // Only changes that will be tried are recorded: a new name the run
-// refuses is none, and a dry run records nothing at all.
+// refuses is none, and a run with none keeps no journal; a dry run
+// records nothing at all.
 TEST(RunJournalTest, NothingRecordedForRefusedNamesOrDryRuns) {
   MemoryFileSystem fs(Tree{{"tree/x.txt", "nothing\n"}});
   TestEngine engine(&fs);
@@ -159,7 +160,8 @@ TEST(RunJournalTest, NothingRecordedForRefusedNamesOrDryRuns) {
   engine.settings.state_folder = "state";
   engine.ProcessFolder("tree");
   EXPECT_EQ(1, engine.problems().failure_entries);
-  EXPECT_TRUE(ReadJournal(fs).changes.records.empty());
+  EXPECT_TRUE(RunIds(fs).empty());
+  EXPECT_TRUE(engine.engine().journal_summary().id.empty());
 
   MemoryFileSystem dry_fs(Tree{{"tree/x.txt", "x\n"}});
   TestEngine dry(&dry_fs);
