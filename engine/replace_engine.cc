@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <ctime>
 #include <new>
+#include <system_error>
 
 #include "engine/commit_batch.h"
 #include "engine/file_steps.h"
@@ -104,11 +105,20 @@ bool ReplaceEngine::BeginJournal(const std::string& folder,
   *journal = std::make_unique<RunJournal>(file_system_);
   Status begun = (*journal)->Begin(settings_.state_folder, settings_, folder);
   if (begun.ok()) {
-    // The runs kept are the newest few of the last weeks. A prune that
-    // fails costs only space: the run goes on, and the next one tries
-    // again.
-    PruneRuns(file_system_, (*journal)->runs_path(),
-              static_cast<std::int64_t>(std::time(nullptr)));
+    // The runs kept are the newest few of the last weeks. Deleting an old
+    // run's old versions is file-system work the walk need not wait for:
+    // it goes on beside the run, which waits for it at its end. A prune
+    // that fails costs only space; the next run tries again.
+    auto prune = [file_system = file_system_,
+                  runs = (*journal)->runs_path(),
+                  now = static_cast<std::int64_t>(std::time(nullptr))] {
+      return PruneRuns(file_system, runs, now);
+    };
+    try {
+      pruning_ = std::async(std::launch::async, prune);
+    } catch (const std::system_error&) {
+      prune();  // no thread to be had: done here, before the walk
+    }
     return true;
   }
   JournalFailed((*journal)->runs_path(), begun);
@@ -117,6 +127,7 @@ bool ReplaceEngine::BeginJournal(const std::string& folder,
 }
 
 void ReplaceEngine::EndJournal(RunJournal* journal) {
+  if (pruning_.valid()) pruning_.wait();
   // Stopped for whatever reason: asked to, out of memory, or the journal
   // itself failing.
   const bool stopped = Stopping() || problems_.out_of_memory;
