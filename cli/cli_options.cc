@@ -111,7 +111,7 @@ const char kUsage[] =
     "~/.local/state/vellumshaper/running), or in /tmp/vellumshaper-UID where\n"
     "the home folder cannot be written.\n"
     "\n"
-    "Every run that writes keeps an undo journal in\n"
+    "Every run that changes a file keeps an undo journal in\n"
     "$XDG_STATE_HOME/vellumshaper/runs (by default\n"
     "~/.local/state/vellumshaper/runs): what it asked, each file it changed\n"
     "and the file's old version. --undo puts back every file still exactly\n"

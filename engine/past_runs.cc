@@ -1,6 +1,7 @@
 #include "engine/past_runs.h"
 
 #include <algorithm>
+#include <atomic>
 #include <ctime>
 #include <memory>
 
@@ -12,6 +13,14 @@ namespace {
 
 constexpr char kOldFolder[] = "old";
 
+bool IsForgotten(const std::string& name) {
+  return name.compare(0, sizeof kForgottenPrefix - 1, kForgottenPrefix) == 0;
+}
+
+Status Stopped() {
+  return Status::Error(Status::Code::kIOError, "stopped");
+}
+
 Status NoSuchRun(const std::string& id) {
   return Status::Error(Status::Code::kNotFound, "no run " + id);
 }
@@ -20,7 +29,7 @@ Status NoSuchRun(const std::string& id) {
 Status OpenRun(FileSystem* fs, const std::string& runs_folder,
                const std::string& id, std::unique_ptr<Folder>* runs,
                std::unique_ptr<Folder>* run) {
-  if (!IsPlainName(id)) return NoSuchRun(id);
+  if (!IsPlainName(id) || IsForgotten(id)) return NoSuchRun(id);
   Status status = fs->OpenFolder(runs_folder, /*follow_link=*/true, runs);
   if (status.code() == Status::Code::kNotFound) return NoSuchRun(id);
   if (!status.ok()) return status;
@@ -41,7 +50,8 @@ Status OpenRuns(FileSystem* fs, const std::string& runs_folder,
   status = fs->ListFolder(**folder, &entries);
   if (!status.ok()) return status;
   for (const FolderEntry& entry : entries)
-    if (entry.kind == FileKind::kFolder) ids->push_back(entry.name);
+    if (entry.kind == FileKind::kFolder && !IsForgotten(entry.name))
+      ids->push_back(entry.name);
   std::sort(ids->begin(), ids->end());
   return Status::Ok();
 }
@@ -126,7 +136,8 @@ Status ReadRun(FileSystem* fs, const Folder& run, PastRun* past) {
 
 // Removes every file of `folder` and, one level down, of its subfolders
 // and those subfolders themselves; a journal holds nothing deeper.
-Status EmptyFolder(FileSystem* fs, const Folder& folder, bool first_level) {
+Status EmptyFolder(FileSystem* fs, const Folder& folder, bool first_level,
+                   const std::atomic<bool>* stop) {
   std::vector<FolderEntry> entries;
   Status status = fs->ListFolder(folder, &entries);
   if (!status.ok()) return status;
@@ -134,10 +145,11 @@ Status EmptyFolder(FileSystem* fs, const Folder& folder, bool first_level) {
   std::stable_partition(entries.begin(), entries.end(),
                         [](const FolderEntry& e) { return e.name == "run"; });
   for (const FolderEntry& entry : entries) {
+    if (stop && stop->load(std::memory_order_relaxed)) return Stopped();
     if (entry.kind == FileKind::kFolder && first_level) {
       std::unique_ptr<Folder> sub;
       status = fs->OpenSubfolder(folder, entry.name, &sub);
-      if (status.ok()) status = EmptyFolder(fs, *sub, false);
+      if (status.ok()) status = EmptyFolder(fs, *sub, false, stop);
       if (status.ok()) status = fs->RemoveFolder(folder, entry.name);
     } else {
       status = fs->Remove(folder, entry.name);
@@ -145,6 +157,33 @@ Status EmptyFolder(FileSystem* fs, const Folder& folder, bool first_level) {
     if (!status.ok()) return status;
   }
   return Status::Ok();
+}
+
+// Deletes the folder `name` of `runs` with all it holds, unless `stop`
+// is set first.
+Status DeleteRunFolder(FileSystem* fs, const Folder& runs,
+                       const std::string& name,
+                       const std::atomic<bool>* stop) {
+  std::unique_ptr<Folder> run;
+  Status status = fs->OpenSubfolder(runs, name, &run);
+  if (status.ok()) status = EmptyFolder(fs, *run, /*first_level=*/true, stop);
+  run.reset();
+  if (status.ok()) status = fs->RemoveFolder(runs, name);
+  return status;
+}
+
+// Forgets the run `id` of `runs`: out of the list at once, by taking a
+// name no run has, then deleted, unless `stop` is set first.
+Status Forget(FileSystem* fs, const Folder& runs, const std::string& id,
+              const std::atomic<bool>* stop) {
+  const std::string forgotten = kForgottenPrefix + id;
+  Status status = fs->RenameNoReplace(runs, id, forgotten);
+  // A forgotten run of that id left over (a clock set back): this one
+  // goes where it is.
+  if (status.code() == Status::Code::kExists)
+    return DeleteRunFolder(fs, runs, id, stop);
+  if (!status.ok()) return status;
+  return DeleteRunFolder(fs, runs, forgotten, stop);
 }
 
 }  // namespace
@@ -237,14 +276,13 @@ Status ForgetRun(FileSystem* fs, const std::string& runs_folder,
                  const std::string& id) {
   std::unique_ptr<Folder> runs, run;
   Status status = OpenRun(fs, runs_folder, id, &runs, &run);
-  if (status.ok()) status = EmptyFolder(fs, *run, /*first_level=*/true);
   run.reset();
-  if (status.ok()) status = fs->RemoveFolder(*runs, id);
+  if (status.ok()) status = Forget(fs, *runs, id, nullptr);
   return status;
 }
 
 Status PruneRuns(FileSystem* fs, const std::string& runs_folder,
-                 std::int64_t now) {
+                 std::int64_t now, const std::atomic<bool>* stop) {
   // Only the ids are read: a run's id names when it started, and a run
   // start must not pay for reading every journal kept.
   std::unique_ptr<Folder> folder;
@@ -252,14 +290,28 @@ Status PruneRuns(FileSystem* fs, const std::string& runs_folder,
   Status status = OpenRuns(fs, runs_folder, &folder, &ids);
   if (!status.ok() || !folder) return status;
   Status first_failure;
+  auto failed = [&first_failure](const Status& status) {
+    if (!status.ok() && first_failure.ok()) first_failure = status;
+  };
+  // Out of the list first, all of them: that takes a rename each.
   for (std::size_t i = 0; i < ids.size(); ++i) {
     std::int64_t started = 0;
     const bool known_start = StartOfId(ids[i], &started);
     const bool beyond = ids.size() - i > kRunsKept;
     const bool too_old = known_start && started < now - kRunsKeptSeconds;
     if (!beyond && !too_old) continue;
-    status = ForgetRun(fs, runs_folder, ids[i]);
-    if (!status.ok() && first_failure.ok()) first_failure = status;
+    status = fs->RenameNoReplace(*folder, ids[i], kForgottenPrefix + ids[i]);
+    failed(status);
+  }
+  // Then what they hold, with what earlier prunes left of theirs.
+  std::vector<FolderEntry> entries;
+  status = fs->ListFolder(*folder, &entries);
+  failed(status);
+  for (const FolderEntry& entry : entries) {
+    if (entry.kind != FileKind::kFolder || !IsForgotten(entry.name)) continue;
+    if (stop && stop->load(std::memory_order_relaxed)) break;
+    status = DeleteRunFolder(fs, *folder, entry.name, stop);
+    if (!(stop && stop->load(std::memory_order_relaxed))) failed(status);
   }
   return first_failure;
 }

@@ -6,6 +6,7 @@
 // forgotten.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -66,18 +67,24 @@ Status ListRuns(FileSystem* file_system, const std::string& runs_folder,
 Status LoadRun(FileSystem* file_system, const std::string& runs_folder,
                const std::string& id, PastRun* run);
 
+// The name a run's folder takes as it is forgotten: no run id starts so,
+// so the run is out of the list at once, and what a deletion cut short
+// leaves of it goes with the next prune.
+inline constexpr char kForgottenPrefix[] = ".forgotten-";
+
 // Deletes the run `id` and everything its journal holds; kNotFound "no
-// run ID" when there is none. Its `run` file goes first, so a forget
-// cut short leaves a run listed as damaged, to be forgotten again.
+// run ID" when there is none.
 Status ForgetRun(FileSystem* file_system, const std::string& runs_folder,
                  const std::string& id);
 
 // Deletes the runs beyond the newest kRunsKept and those started more
 // than kRunsKeptSeconds before `now` (seconds since the epoch), undone or
 // not. A run's age is read from its id, the journals are not read. The
-// first failure is returned; the other runs are still pruned.
+// first failure is returned; the other runs are still pruned. Once
+// `stop` is set, no more is deleted: the runs pruned are out of the list
+// already, and the next prune deletes what is left of them.
 Status PruneRuns(FileSystem* file_system, const std::string& runs_folder,
-                 std::int64_t now);
+                 std::int64_t now, const std::atomic<bool>* stop = nullptr);
 
 // The whole content of the regular file `name` of `folder`.
 Status ReadWholeFile(FileSystem* file_system, const Folder& folder,

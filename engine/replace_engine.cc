@@ -107,12 +107,13 @@ bool ReplaceEngine::BeginJournal(const std::string& folder,
   if (begun.ok()) {
     // The runs kept are the newest few of the last weeks. Deleting an old
     // run's old versions is file-system work the walk need not wait for:
-    // it goes on beside the run, which waits for it at its end. A prune
-    // that fails costs only space; the next run tries again.
-    auto prune = [file_system = file_system_,
-                  runs = (*journal)->runs_path(),
+    // it goes on beside the run, for as long as the run takes, and what
+    // is left of it goes with a later run's. A prune that fails costs
+    // only space; the next run tries again.
+    stop_pruning_ = false;
+    auto prune = [this, runs = (*journal)->runs_path(),
                   now = static_cast<std::int64_t>(std::time(nullptr))] {
-      return PruneRuns(file_system, runs, now);
+      return PruneRuns(file_system_, runs, now, &stop_pruning_);
     };
     try {
       pruning_ = std::async(std::launch::async, prune);
@@ -127,6 +128,7 @@ bool ReplaceEngine::BeginJournal(const std::string& folder,
 }
 
 void ReplaceEngine::EndJournal(RunJournal* journal) {
+  stop_pruning_ = true;
   if (pruning_.valid()) pruning_.wait();
   // Stopped for whatever reason: asked to, out of memory, or the journal
   // itself failing.

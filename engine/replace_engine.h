@@ -129,9 +129,10 @@ class ReplaceEngine {
   RunProgress progress_;
   JournalSummary journal_summary_;
   RunJournal* journal_ = nullptr;  // the running run's, if any
-  // The prune of old runs the journal's start set going; done by the
-  // journal's end.
+  // The prune of old runs the journal's start set going, told to stop
+  // at the journal's end.
   std::future<Status> pruning_;
+  std::atomic<bool> stop_pruning_{false};
   // Lock-free, so that a signal handler may set it.
   std::atomic<bool> stop_requested_{false};
   static_assert(std::atomic<bool>::is_always_lock_free);

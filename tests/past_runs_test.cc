@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -201,6 +204,45 @@ TEST_F(PastRunsTest, PruneKeepsTheLastTwentyWithinThirtyDays) {
   const std::vector<std::string> ids = Ids();
   ASSERT_EQ(kRunsKept, ids.size());
   EXPECT_EQ(expected[5], ids.front());
+}
+
+// A prune told to stop has taken the runs it prunes out of the list, and
+// leaves what they hold for the next prune to delete.
+TEST_F(PastRunsTest, APruneStoppedLeavesItsRunsOutOfTheListForTheNext) {
+  std::int64_t now = 0;
+  ASSERT_TRUE(StartOfId("20261211-000000-0", &now));
+  tree_.Write("a.txt", "foo\n");
+  std::vector<std::string> ids;
+  for (int minute = 10; minute < 32; ++minute) {
+    ids.push_back("20261210-23" + std::to_string(minute) + "00-1");
+    HandJournal run(tree_.path(), Runs(), ids.back());
+    run.Change("", "a.txt", "bar\n");
+    run.Write();
+  }
+  auto forgotten = [this] {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(Runs())) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind(kForgottenPrefix, 0) == 0) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+
+  const std::atomic<bool> stop{true};
+  EXPECT_TRUE(PruneRuns(RealFileSystem(), Runs(), now, &stop).ok());
+  EXPECT_EQ(std::vector<std::string>(ids.begin() + 2, ids.end()), Ids());
+  EXPECT_EQ((std::vector<std::string>{kForgottenPrefix + ids[0],
+                                      kForgottenPrefix + ids[1]}),
+            forgotten());
+  PastRun run;
+  EXPECT_EQ(Status::Code::kNotFound,
+            LoadRun(RealFileSystem(), Runs(), kForgottenPrefix + ids[0], &run)
+                .code());
+
+  ASSERT_TRUE(PruneRuns(RealFileSystem(), Runs(), now).ok());
+  EXPECT_TRUE(forgotten().empty());
+  EXPECT_EQ(std::vector<std::string>(ids.begin() + 2, ids.end()), Ids());
 }
 
 }  // namespace
