@@ -294,6 +294,7 @@ Status PruneRuns(FileSystem* fs, const std::string& runs_folder,
     if (!status.ok() && first_failure.ok()) first_failure = status;
   };
   // Out of the list first, all of them: that takes a rename each.
+  std::size_t forgotten_now = 0;
   for (std::size_t i = 0; i < ids.size(); ++i) {
     std::int64_t started = 0;
     const bool known_start = StartOfId(ids[i], &started);
@@ -302,16 +303,27 @@ Status PruneRuns(FileSystem* fs, const std::string& runs_folder,
     if (!beyond && !too_old) continue;
     status = fs->RenameNoReplace(*folder, ids[i], kForgottenPrefix + ids[i]);
     failed(status);
+    forgotten_now += status.ok();
   }
-  // Then what they hold, with what earlier prunes left of theirs.
+  // Then what they hold, oldest first, with what earlier prunes left. A
+  // stop is heeded only once as many are deleted as were forgotten now,
+  // so what is left over never grows, however short the runs.
   std::vector<FolderEntry> entries;
   status = fs->ListFolder(*folder, &entries);
   failed(status);
-  for (const FolderEntry& entry : entries) {
-    if (entry.kind != FileKind::kFolder || !IsForgotten(entry.name)) continue;
-    if (stop && stop->load(std::memory_order_relaxed)) break;
-    status = DeleteRunFolder(fs, *folder, entry.name, stop);
-    if (!(stop && stop->load(std::memory_order_relaxed))) failed(status);
+  std::vector<std::string> names;
+  for (const FolderEntry& entry : entries)
+    if (entry.kind == FileKind::kFolder && IsForgotten(entry.name))
+      names.push_back(entry.name);
+  std::sort(names.begin(), names.end());
+  std::size_t deleted = 0;
+  for (const std::string& name : names) {
+    const std::atomic<bool>* heeded = deleted >= forgotten_now ? stop : nullptr;
+    if (heeded && heeded->load(std::memory_order_relaxed)) break;
+    status = DeleteRunFolder(fs, *folder, name, heeded);
+    if (heeded && heeded->load(std::memory_order_relaxed)) break;
+    failed(status);
+    ++deleted;
   }
   return first_failure;
 }

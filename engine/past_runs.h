@@ -81,8 +81,8 @@ Status ForgetRun(FileSystem* file_system, const std::string& runs_folder,
 // than kRunsKeptSeconds before `now` (seconds since the epoch), undone or
 // not. A run's age is read from its id, the journals are not read. The
 // first failure is returned; the other runs are still pruned. Once
-// `stop` is set, no more is deleted: the runs pruned are out of the list
-// already, and the next prune deletes what is left of them.
+// `stop` is set, and as many runs are deleted as this prune took out of
+// the list, no more is deleted: the next prune deletes what is left.
 Status PruneRuns(FileSystem* file_system, const std::string& runs_folder,
                  std::int64_t now, const std::atomic<bool>* stop = nullptr);
 

@@ -207,17 +207,27 @@ TEST_F(PastRunsTest, PruneKeepsTheLastTwentyWithinThirtyDays) {
 }
 
 // A prune told to stop has taken the runs it prunes out of the list, and
-// leaves what they hold for the next prune to delete.
-TEST_F(PastRunsTest, APruneStoppedLeavesItsRunsOutOfTheListForTheNext) {
+// deletes as many as it took out (oldest first, what an earlier prune
+// left among them) before it stops: what is left never grows. The next
+// prune deletes the rest.
+TEST_F(PastRunsTest, APruneStoppedLeavesNoMoreThanItFound) {
   std::int64_t now = 0;
   ASSERT_TRUE(StartOfId("20261211-000000-0", &now));
   tree_.Write("a.txt", "foo\n");
+  auto run_of = [this](const std::string& id) {
+    HandJournal run(tree_.path(), Runs(), id);
+    run.Change("", "a.txt", "bar\n");
+    run.Write();
+  };
+  // Left by an earlier prune that was stopped.
+  const std::string left = "20261210-220000-1";
+  run_of(left);
+  std::filesystem::rename(Runs() + "/" + left,
+                          Runs() + "/" + kForgottenPrefix + left);
   std::vector<std::string> ids;
   for (int minute = 10; minute < 32; ++minute) {
     ids.push_back("20261210-23" + std::to_string(minute) + "00-1");
-    HandJournal run(tree_.path(), Runs(), ids.back());
-    run.Change("", "a.txt", "bar\n");
-    run.Write();
+    run_of(ids.back());
   }
   auto forgotten = [this] {
     std::vector<std::string> names;
@@ -232,12 +242,11 @@ TEST_F(PastRunsTest, APruneStoppedLeavesItsRunsOutOfTheListForTheNext) {
   const std::atomic<bool> stop{true};
   EXPECT_TRUE(PruneRuns(RealFileSystem(), Runs(), now, &stop).ok());
   EXPECT_EQ(std::vector<std::string>(ids.begin() + 2, ids.end()), Ids());
-  EXPECT_EQ((std::vector<std::string>{kForgottenPrefix + ids[0],
-                                      kForgottenPrefix + ids[1]}),
+  EXPECT_EQ((std::vector<std::string>{kForgottenPrefix + ids[1]}),
             forgotten());
   PastRun run;
   EXPECT_EQ(Status::Code::kNotFound,
-            LoadRun(RealFileSystem(), Runs(), kForgottenPrefix + ids[0], &run)
+            LoadRun(RealFileSystem(), Runs(), kForgottenPrefix + ids[1], &run)
                 .code());
 
   ASSERT_TRUE(PruneRuns(RealFileSystem(), Runs(), now).ok());
