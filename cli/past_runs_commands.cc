@@ -205,19 +205,10 @@ int ForgetCommand(const CliOptions& options, Output* err) {
                                status.reason(),
                 StatusOf(status));
   }
-  std::vector<RunSummary> runs;
-  Status status = ListRuns(fs, RunsFolder(), &runs);
-  if (!status.ok())
-    return Tell(err, "cannot list the runs: " + status.reason(), kExitFailure);
-  int result = kExitSuccess;
-  for (const RunSummary& run : runs) {
-    status = ForgetRun(fs, RunsFolder(), run.id);
-    if (!status.ok())
-      result = Tell(err, "cannot forget run " + run.id + ": " +
-                             status.reason(),
-                    kExitFailure);
-  }
-  return result;
+  Status status = ForgetAllRuns(fs, RunsFolder());
+  if (status.ok()) return kExitSuccess;
+  return Tell(err, "cannot forget every run: " + status.reason(),
+              kExitFailure);
 }
 
 // The run --undo means: the one named, or the latest not undone yet (a

@@ -172,6 +172,18 @@ Status DeleteRunFolder(FileSystem* fs, const Folder& runs,
   return status;
 }
 
+// The folders of runs forgotten but not yet deleted, oldest first.
+Status ForgottenNames(FileSystem* fs, const Folder& runs,
+                      std::vector<std::string>* names) {
+  std::vector<FolderEntry> entries;
+  Status status = fs->ListFolder(runs, &entries);
+  for (const FolderEntry& entry : entries)
+    if (entry.kind == FileKind::kFolder && IsForgotten(entry.name))
+      names->push_back(entry.name);
+  std::sort(names->begin(), names->end());
+  return status;
+}
+
 // Forgets the run `id` of `runs`: out of the list at once, by taking a
 // name no run has, then deleted, unless `stop` is set first.
 Status Forget(FileSystem* fs, const Folder& runs, const std::string& id,
@@ -281,6 +293,25 @@ Status ForgetRun(FileSystem* fs, const std::string& runs_folder,
   return status;
 }
 
+Status ForgetAllRuns(FileSystem* fs, const std::string& runs_folder) {
+  std::unique_ptr<Folder> folder;
+  std::vector<std::string> ids;
+  Status status = OpenRuns(fs, runs_folder, &folder, &ids);
+  if (!status.ok() || !folder) return status;
+  Status first_failure;
+  auto failed = [&first_failure](const Status& status) {
+    if (!status.ok() && first_failure.ok()) first_failure = status;
+  };
+  // Every folder, listed or not (a run killed as it began), and what
+  // earlier prunes left.
+  for (const std::string& id : ids) failed(Forget(fs, *folder, id, nullptr));
+  std::vector<std::string> names;
+  failed(ForgottenNames(fs, *folder, &names));
+  for (const std::string& name : names)
+    failed(DeleteRunFolder(fs, *folder, name, nullptr));
+  return first_failure;
+}
+
 Status PruneRuns(FileSystem* fs, const std::string& runs_folder,
                  std::int64_t now, const std::atomic<bool>* stop) {
   // Only the ids are read: a run's id names when it started, and a run
@@ -308,14 +339,8 @@ Status PruneRuns(FileSystem* fs, const std::string& runs_folder,
   // Then what they hold, oldest first, with what earlier prunes left. A
   // stop is heeded only once as many are deleted as were forgotten now,
   // so what is left over never grows, however short the runs.
-  std::vector<FolderEntry> entries;
-  status = fs->ListFolder(*folder, &entries);
-  failed(status);
   std::vector<std::string> names;
-  for (const FolderEntry& entry : entries)
-    if (entry.kind == FileKind::kFolder && IsForgotten(entry.name))
-      names.push_back(entry.name);
-  std::sort(names.begin(), names.end());
+  failed(ForgottenNames(fs, *folder, &names));
   std::size_t deleted = 0;
   for (const std::string& name : names) {
     const std::atomic<bool>* heeded = deleted >= forgotten_now ? stop : nullptr;

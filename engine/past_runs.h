@@ -77,6 +77,11 @@ inline constexpr char kForgottenPrefix[] = ".forgotten-";
 Status ForgetRun(FileSystem* file_system, const std::string& runs_folder,
                  const std::string& id);
 
+// Deletes every run the journal folder holds, those not listed (a run
+// killed as it began) and what prunes left too. The first failure is
+// returned; the other runs are still deleted.
+Status ForgetAllRuns(FileSystem* file_system, const std::string& runs_folder);
+
 // Deletes the runs beyond the newest kRunsKept and those started more
 // than kRunsKeptSeconds before `now` (seconds since the epoch), undone or
 // not. A run's age is read from its id, the journals are not read. The

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -144,8 +145,14 @@ TEST_F(CliUndoTest, ListShowAndForgetRuns) {
   EXPECT_EQ(2, RunProgram({"--show-run", kOlder}).status);
   EXPECT_EQ(0u, RunProgram({"--list-runs"}).out.find(kNewer));
 
+  // A run killed as it began, and what a stopped prune left, go too.
+  std::filesystem::create_directories(Runs() + "/20261210-120000-3");
+  std::filesystem::create_directories(Runs() +
+                                      "/.forgotten-20261210-090000-4/old");
+  test::WriteFile(Runs() + "/.forgotten-20261210-090000-4/old/1", "foo\n");
   EXPECT_EQ(0, RunProgram({"--forget", "all"}).status);
   EXPECT_EQ("", RunProgram({"--list-runs"}).out);
+  EXPECT_TRUE(std::filesystem::is_empty(Runs()));
   Outcome none = RunProgram({"--undo"});
   EXPECT_EQ(2, none.status);
   EXPECT_EQ("vellumshaper-cli: no run to undo: the journal keeps none\n",
