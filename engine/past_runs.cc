@@ -13,13 +13,19 @@ namespace {
 
 constexpr char kOldFolder[] = "old";
 
+// Of many steps that go on after a failure: the first failure.
+struct FirstFailure {
+  Status status;
+  void Keep(const Status& step) {
+    if (!step.ok() && status.ok()) status = step;
+  }
+};
+
 bool IsForgotten(const std::string& name) {
   return name.compare(0, sizeof kForgottenPrefix - 1, kForgottenPrefix) == 0;
 }
 
-Status Stopped() {
-  return Status::Error(Status::Code::kIOError, "stopped");
-}
+Status Stopped() { return Status::Error(Status::Code::kIOError, "stopped"); }
 
 Status NoSuchRun(const std::string& id) {
   return Status::Error(Status::Code::kNotFound, "no run " + id);
@@ -162,8 +168,7 @@ Status EmptyFolder(FileSystem* fs, const Folder& folder, bool first_level,
 // Deletes the folder `name` of `runs` with all it holds, unless `stop`
 // is set first.
 Status DeleteRunFolder(FileSystem* fs, const Folder& runs,
-                       const std::string& name,
-                       const std::atomic<bool>* stop) {
+                       const std::string& name, const std::atomic<bool>* stop) {
   std::unique_ptr<Folder> run;
   Status status = fs->OpenSubfolder(runs, name, &run);
   if (status.ok()) status = EmptyFolder(fs, *run, /*first_level=*/true, stop);
@@ -298,18 +303,16 @@ Status ForgetAllRuns(FileSystem* fs, const std::string& runs_folder) {
   std::vector<std::string> ids;
   Status status = OpenRuns(fs, runs_folder, &folder, &ids);
   if (!status.ok() || !folder) return status;
-  Status first_failure;
-  auto failed = [&first_failure](const Status& status) {
-    if (!status.ok() && first_failure.ok()) first_failure = status;
-  };
+  FirstFailure first_failure;
   // Every folder, listed or not (a run killed as it began), and what
   // earlier prunes left.
-  for (const std::string& id : ids) failed(Forget(fs, *folder, id, nullptr));
+  for (const std::string& id : ids)
+    first_failure.Keep(Forget(fs, *folder, id, nullptr));
   std::vector<std::string> names;
-  failed(ForgottenNames(fs, *folder, &names));
+  first_failure.Keep(ForgottenNames(fs, *folder, &names));
   for (const std::string& name : names)
-    failed(DeleteRunFolder(fs, *folder, name, nullptr));
-  return first_failure;
+    first_failure.Keep(DeleteRunFolder(fs, *folder, name, nullptr));
+  return first_failure.status;
 }
 
 Status PruneRuns(FileSystem* fs, const std::string& runs_folder,
@@ -320,10 +323,7 @@ Status PruneRuns(FileSystem* fs, const std::string& runs_folder,
   std::vector<std::string> ids;
   Status status = OpenRuns(fs, runs_folder, &folder, &ids);
   if (!status.ok() || !folder) return status;
-  Status first_failure;
-  auto failed = [&first_failure](const Status& status) {
-    if (!status.ok() && first_failure.ok()) first_failure = status;
-  };
+  FirstFailure first_failure;
   // Out of the list first, all of them: that takes a rename each.
   std::size_t forgotten_now = 0;
   for (std::size_t i = 0; i < ids.size(); ++i) {
@@ -333,24 +333,24 @@ Status PruneRuns(FileSystem* fs, const std::string& runs_folder,
     const bool too_old = known_start && started < now - kRunsKeptSeconds;
     if (!beyond && !too_old) continue;
     status = fs->RenameNoReplace(*folder, ids[i], kForgottenPrefix + ids[i]);
-    failed(status);
+    first_failure.Keep(status);
     forgotten_now += status.ok();
   }
   // Then what they hold, oldest first, with what earlier prunes left. A
   // stop is heeded only once as many are deleted as were forgotten now,
   // so what is left over never grows, however short the runs.
   std::vector<std::string> names;
-  failed(ForgottenNames(fs, *folder, &names));
+  first_failure.Keep(ForgottenNames(fs, *folder, &names));
   std::size_t deleted = 0;
   for (const std::string& name : names) {
     const std::atomic<bool>* heeded = deleted >= forgotten_now ? stop : nullptr;
     if (heeded && heeded->load(std::memory_order_relaxed)) break;
     status = DeleteRunFolder(fs, *folder, name, heeded);
     if (heeded && heeded->load(std::memory_order_relaxed)) break;
-    failed(status);
+    first_failure.Keep(status);
     ++deleted;
   }
-  return first_failure;
+  return first_failure.status;
 }
 
 }  // namespace vs
