@@ -1,9 +1,12 @@
 #include "ui/main_dlg.h"
 
+#include <QAbstractButton>
+#include <QMetaObject>
 #include <QStringList>
+#include <algorithm>
 #include <memory>
+#include <utility>
 
-#include "engine/run_lock.h"
 #include "engine/state_folder.h"
 #include "res/resource.h"
 #include "res/string_table.h"
@@ -20,6 +23,16 @@ namespace {
 // first few of them.
 constexpr std::size_t kMaxReportsShown = 20;
 
+// Files listed in one turn of the event loop: the window answers between
+// turns even when a run tells of tens of thousands of files at once.
+constexpr std::size_t kFilesListedPerTurn = 2000;
+
+// The controls that set up a run, disabled while one goes.
+constexpr int kSetupControls[] = {IDC_BROWSE,     IDC_BASE_DIR,
+                                  IDC_SUBFOLDERS, IDC_FIND,
+                                  IDC_REPLACE,    IDC_CHANGE_FILE_NAMES,
+                                  IDC_CHANGE_TEXT};
+
 QString Count(int n, const char* one, const char* many) {
   return QStringLiteral("%1 %2").arg(n).arg(
       QString::fromUtf8(n == 1 ? one : many));
@@ -30,10 +43,17 @@ QString Count(int n, const char* one, const char* many) {
 CMainDlg::CMainDlg(QWidget* parent, FileSystem* file_system)
     : CDialog(IDD_MAIN_DIALOG, parent),
       m_hIcon(LoadIconResource(IDR_MAINFRAME)),
-      m_engine(this, file_system) {
+      m_runEvents(this, [this] { RunHandler([this] { OnRunEvents(); }); }),
+      m_engine(&m_runEvents, file_system) {
   MapClicked(IDC_BROWSE, &CMainDlg::OnBrowse);
   MapClicked(IDC_START, &CMainDlg::OnStart);
   MapSelChange(IDC_FILES, &CMainDlg::OnSelchangeFiles);
+}
+
+CMainDlg::~CMainDlg() {
+  if (!m_running) return;
+  m_engine.RequestStop();
+  m_worker.join();
 }
 
 void CMainDlg::DoDataExchange(CDataExchange* pDX) {
@@ -83,7 +103,23 @@ void CMainDlg::OnBrowse() {
   UpdateData(false);
 }
 
+void CMainDlg::OnOK() {
+  FinishRunNow();
+  CDialog::OnOK();
+}
+
+void CMainDlg::OnCancel() {
+  FinishRunNow();
+  CDialog::OnCancel();
+}
+
 void CMainDlg::OnStart() {
+  if (m_running) {
+    // The button reads Stop: the files begun are finished, each whole,
+    // and the run ends as soon as they are.
+    m_engine.RequestStop();
+    return;
+  }
   UpdateData(true);
   if (m_strBaseDir.empty()) {
     // The engine walks no folder without a name; say so rather than
@@ -94,10 +130,10 @@ void CMainDlg::OnStart() {
   }
   // Never two runs in one tree at once. The dialog does not wait: it
   // would stop answering until the other run ends.
-  std::unique_ptr<RunLock> lock;
   RunLock::Options lock_options;
   lock_options.no_wait = true;
-  const Status locked = RunLock::Take(m_strBaseDir, lock_options, &lock);
+  const Status locked =
+      RunLock::Take(m_strBaseDir, lock_options, &m_runLock);
   if (!locked.ok()) {
     ShowMessage(this, ToQString(locked.reason()), QMessageBox::Warning);
     return;
@@ -105,8 +141,90 @@ void CMainDlg::OnStart() {
   m_listFiles.ResetContent();
   m_problemReports.clear();
   m_engine.set_settings(SettingsOfFields());
-  ProcessFolder(m_strBaseDir);
-  if (m_engine.problems().any()) TellOfProblems();
+  BeginRun();
+}
+
+void CMainDlg::BeginRun() {
+  // A Stop pressed just as the last run ended is still standing and
+  // would stop this one at once; a run of no folder walks nothing and
+  // clears it.
+  if (m_engine.stop_requested()) m_engine.ProcessFolder(std::string());
+  m_runEvents.Reset();
+  m_arrived.clear();
+  m_arrivedDone = 0;
+  m_walkEnded = false;
+  ShowRunning(true);
+  m_worker = std::thread([this, folder = m_strBaseDir] {
+    ProcessFolder(folder);
+    m_runEvents.RunEnded();
+  });
+}
+
+void CMainDlg::OnRunEvents() {
+  if (!m_running) return;  // a call posted before the run was finished
+  TakeRunEvents();
+  ListArrivedFiles(kFilesListedPerTurn);
+  if (m_arrivedDone < m_arrived.size()) {
+    // The rest in the next turn, after whatever else waits.
+    QMetaObject::invokeMethod(
+        this, [this] { RunHandler([this] { OnRunEvents(); }); },
+        Qt::QueuedConnection);
+  } else if (m_walkEnded) {
+    EndRun(/*tell=*/true);
+  }
+}
+
+void CMainDlg::TakeRunEvents() {
+  RunEvents::Batch batch = m_runEvents.Take();
+  for (const Problem& problem : batch.problems) OnProblem(problem);
+  if (m_arrivedDone == m_arrived.size()) {
+    m_arrived.clear();
+    m_arrivedDone = 0;
+  }
+  for (RunEvents::ChangedFile& file : batch.files)
+    m_arrived.push_back(std::move(file));
+  if (batch.run_ended) m_walkEnded = true;
+}
+
+void CMainDlg::ListArrivedFiles(std::size_t limit) {
+  const std::size_t end = std::min(m_arrived.size(), m_arrivedDone + limit);
+  std::vector<std::string> paths;
+  paths.reserve(end - m_arrivedDone);
+  for (; m_arrivedDone < end; ++m_arrivedDone) {
+    RunEvents::ChangedFile& file = m_arrived[m_arrivedDone];
+    m_changeLog.Record(file.path, std::move(file.changes));
+    paths.push_back(std::move(file.path));
+  }
+  m_listFiles.AddStrings(paths);
+}
+
+void CMainDlg::FinishRunNow() {
+  if (!m_running) return;
+  m_engine.RequestStop();
+  m_worker.join();
+  // The worker told its last before it ended: list everything, so that
+  // the lists match the disk when the dialog closes.
+  TakeRunEvents();
+  ListArrivedFiles(m_arrived.size());
+  EndRun(/*tell=*/false);
+}
+
+void CMainDlg::EndRun(bool tell) {
+  // The worker's last act was to say the walk ended.
+  if (m_worker.joinable()) m_worker.join();
+  m_runLock.reset();
+  m_arrived.clear();
+  m_arrivedDone = 0;
+  ShowRunning(false);
+  if (tell && m_engine.problems().any()) TellOfProblems();
+}
+
+void CMainDlg::ShowRunning(bool running) {
+  m_running = running;
+  if (auto* start = qobject_cast<QAbstractButton*>(GetDlgItem(IDC_START)))
+    start->setText(running ? QStringLiteral("Stop") : QStringLiteral("Start"));
+  for (int id : kSetupControls)
+    if (QWidget* control = GetDlgItem(id)) control->setEnabled(!running);
 }
 
 RunSettings CMainDlg::SettingsOfFields() const {
@@ -131,12 +249,6 @@ void CMainDlg::OnSelchangeFiles() {
   m_listChanges.ResetContent();
   for (const std::string& entry : m_changeLog.LookUp(path))
     m_listChanges.AddString(entry);
-}
-
-void CMainDlg::OnFileChanged(const std::string& path,
-                             const ChangeList& changes) {
-  m_changeLog.Record(path, changes);
-  m_listFiles.AddString(path);
 }
 
 void CMainDlg::OnProblem(const Problem& problem) {

@@ -2,28 +2,44 @@
 // run changed and the Changes list of the selected file's changes.
 //
 // The dialog holds a replace engine: Start hands it the settings the
-// data exchange filled, and the engine tells the dialog of every changed
-// file, which goes into the dialog's change log and its Files list.
+// data exchange filled and runs it on a worker thread, so the window
+// answers all through a run. The engine tells of every changed file; the
+// news comes over to the dialog's thread in batches and goes into the
+// dialog's change log and its Files list as the run goes. While a run
+// goes Start reads "Stop" and asks the engine to stop, and the controls
+// that set up a run are disabled; OK, Cancel and the close button first
+// stop the run and wait for it.
 #pragma once
 
 #include <QIcon>
+#include <QTimer>
+#include <cstddef>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/replace_engine.h"
+#include "engine/run_lock.h"
 #include "ui/dialog.h"
 #include "ui/folder_picker.h"
 #include "ui/list_box.h"
+#include "ui/run_events.h"
 
 namespace vs::ui {
 
-class CMainDlg : public CDialog, private RunObserver {
+class CMainDlg : public CDialog {
   Q_OBJECT
 
  public:
   // `file_system` is not owned and must outlive the dialog.
   explicit CMainDlg(QWidget* parent = nullptr,
                     FileSystem* file_system = RealFileSystem());
+  // Stops a run still going and waits for it.
+  ~CMainDlg() override;
+
+  // From the click of Start until the run's last file is listed.
+  bool IsRunning() const { return m_running; }
 
   // Replaces the folder picker that Browse shows.
   void SetFolderPicker(FolderPicker picker) {
@@ -51,6 +67,9 @@ class CMainDlg : public CDialog, private RunObserver {
   void DoDataExchange(CDataExchange* pDX) override;
   bool OnInitDialog() override;
   void OnSysCommand(unsigned id, qintptr param) override;
+  // Both stop a run first and wait for it to end.
+  void OnOK() override;
+  void OnCancel() override;
   // The icon shown while the minimised window is dragged. The window
   // manager draws minimised and dragged windows from the window icon
   // itself, so nothing on this platform asks for it.
@@ -60,6 +79,8 @@ class CMainDlg : public CDialog, private RunObserver {
   void OnSelchangeFiles();
 
   // The engine's operations, run with the settings of the latest Start.
+  // ProcessFolder runs on the worker thread; the other two are not for
+  // use while a run goes.
   void ProcessFolder(const std::string& folder) {
     m_engine.ProcessFolder(folder);
   }
@@ -71,15 +92,36 @@ class CMainDlg : public CDialog, private RunObserver {
   }
 
  private:
-  // What the engine tells of a run.
-  void OnFileChanged(const std::string& path,
-                     const ChangeList& changes) override;
-  void OnProblem(const Problem& problem) override;
-
   RunSettings SettingsOfFields() const;
+  // Starts the run of the engine's settings on the worker thread.
+  void BeginRun();
+  // A batch of the run's news waits: takes it, and lists what arrived.
+  void OnRunEvents();
+  void TakeRunEvents();
+  // Records and lists up to `limit` of the files that arrived.
+  void ListArrivedFiles(std::size_t limit);
+  void OnProblem(const Problem& problem);
+  // Asks the run to stop, waits for it, lists all it told and ends it.
+  void FinishRunNow();
+  // The worker is done and every file listed: the dialog takes a new run
+  // again; with `tell`, problems are told in a message.
+  void EndRun(bool tell);
+  // Start or Stop, and the setup controls enabled or not.
+  void ShowRunning(bool running);
   void TellOfProblems();
 
+  // Hears the engine on the worker thread; declared before the engine
+  // that holds it.
+  RunEvents m_runEvents;
   ReplaceEngine m_engine;
+  std::thread m_worker;  // runs ProcessFolder, then ends
+  // Keeps other runs out of the tree while this one goes.
+  std::unique_ptr<RunLock> m_runLock;
+  bool m_running = false;
+  bool m_walkEnded = false;  // the worker said the walk is over
+  // Files told and not yet listed, from m_arrivedDone on.
+  std::vector<RunEvents::ChangedFile> m_arrived;
+  std::size_t m_arrivedDone = 0;
 
   FolderPicker m_folderPicker = PickFolderWithPlatformDialog;
   std::vector<std::string> m_problemReports;  // of the latest run

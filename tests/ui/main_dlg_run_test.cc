@@ -95,6 +95,7 @@ void MainDlgRunTest::Start(const std::string& base, const QString& find,
   Edit(*m_dlg, IDC_FIND)->setText(find);
   Edit(*m_dlg, IDC_REPLACE)->setText(replace);
   Click(Button(*m_dlg, IDC_START));
+  VS_WAIT_FOR_RUN(*m_dlg);
 }
 
 // The list sorts the paths itself: the walk meets sub/z.txt before

@@ -206,6 +206,7 @@ void MainDlgTest::browseLoadsLastSavedSettings() {
     Type(IDC_FIND, "kept");
     Click(CheckBox(*m_dlg, IDC_CHANGE_TEXT));
     Click(Button(*m_dlg, IDC_START));
+    VS_WAIT_FOR_RUN(*m_dlg);
     savedFind = "kept";
     savedText = Qt::Unchecked;
   }
