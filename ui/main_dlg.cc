@@ -1,12 +1,15 @@
 #include "ui/main_dlg.h"
 
 #include <QAbstractButton>
+#include <QLabel>
 #include <QMetaObject>
 #include <QStringList>
 #include <algorithm>
 #include <memory>
+#include <string_view>
 #include <utility>
 
+#include "engine/change_entry.h"
 #include "engine/state_folder.h"
 #include "res/resource.h"
 #include "res/string_table.h"
@@ -27,13 +30,29 @@ constexpr std::size_t kMaxReportsShown = 20;
 // turns even when a run tells of tens of thousands of files at once.
 constexpr std::size_t kFilesListedPerTurn = 2000;
 
+// How often the status line shows a running run's counts.
+constexpr int kProgressIntervalMs = 250;
+
 // The controls that set up a run, disabled while one goes.
 constexpr int kSetupControls[] = {IDC_BROWSE,     IDC_BASE_DIR,
                                   IDC_SUBFOLDERS, IDC_FIND,
                                   IDC_REPLACE,    IDC_CHANGE_FILE_NAMES,
                                   IDC_CHANGE_TEXT};
 
-QString Count(int n, const char* one, const char* many) {
+bool StartsWith(const std::string& text, std::string_view start) {
+  return text.compare(0, start.size(), start) == 0;
+}
+
+// Whether a change of the file failed.
+bool HasFailure(const ChangeList& changes) {
+  for (const std::string& entry : changes)
+    if (StartsWith(entry, kTextFailureStart) ||
+        StartsWith(entry, kNameFailureStart))
+      return true;
+  return false;
+}
+
+QString Count(std::uint64_t n, const char* one, const char* many) {
   return QStringLiteral("%1 %2").arg(n).arg(
       QString::fromUtf8(n == 1 ? one : many));
 }
@@ -48,10 +67,13 @@ CMainDlg::CMainDlg(QWidget* parent, FileSystem* file_system)
   MapClicked(IDC_BROWSE, &CMainDlg::OnBrowse);
   MapClicked(IDC_START, &CMainDlg::OnStart);
   MapSelChange(IDC_FILES, &CMainDlg::OnSelchangeFiles);
+  m_progressTimer.setInterval(kProgressIntervalMs);
+  connect(&m_progressTimer, &QTimer::timeout, this, &CMainDlg::ShowProgress);
 }
 
 CMainDlg::~CMainDlg() {
   if (!m_running) return;
+  m_stopPressed = true;
   m_engine.RequestStop();
   m_worker.join();
 }
@@ -117,6 +139,7 @@ void CMainDlg::OnStart() {
   if (m_running) {
     // The button reads Stop: the files begun are finished, each whole,
     // and the run ends as soon as they are.
+    m_stopPressed = true;
     m_engine.RequestStop();
     return;
   }
@@ -153,7 +176,13 @@ void CMainDlg::BeginRun() {
   m_arrived.clear();
   m_arrivedDone = 0;
   m_walkEnded = false;
+  m_filesChanged = 0;
+  m_filesFailed = 0;
+  m_stopPressed = false;
   ShowRunning(true);
+  m_runClock.start();
+  ShowProgress();
+  m_progressTimer.start();
   m_worker = std::thread([this, folder = m_strBaseDir] {
     ProcessFolder(folder);
     m_runEvents.RunEnded();
@@ -192,6 +221,7 @@ void CMainDlg::ListArrivedFiles(std::size_t limit) {
   paths.reserve(end - m_arrivedDone);
   for (; m_arrivedDone < end; ++m_arrivedDone) {
     RunEvents::ChangedFile& file = m_arrived[m_arrivedDone];
+    ++(HasFailure(file.changes) ? m_filesFailed : m_filesChanged);
     m_changeLog.Record(file.path, std::move(file.changes));
     paths.push_back(std::move(file.path));
   }
@@ -200,6 +230,7 @@ void CMainDlg::ListArrivedFiles(std::size_t limit) {
 
 void CMainDlg::FinishRunNow() {
   if (!m_running) return;
+  m_stopPressed = true;
   m_engine.RequestStop();
   m_worker.join();
   // The worker told its last before it ended: list everything, so that
@@ -215,7 +246,9 @@ void CMainDlg::EndRun(bool tell) {
   m_runLock.reset();
   m_arrived.clear();
   m_arrivedDone = 0;
+  m_progressTimer.stop();
   ShowRunning(false);
+  ShowRunEnding();
   if (tell && m_engine.problems().any()) TellOfProblems();
 }
 
@@ -225,6 +258,34 @@ void CMainDlg::ShowRunning(bool running) {
     start->setText(running ? QStringLiteral("Stop") : QStringLiteral("Start"));
   for (int id : kSetupControls)
     if (QWidget* control = GetDlgItem(id)) control->setEnabled(!running);
+}
+
+void CMainDlg::ShowProgress() {
+  const RunProgress progress = m_runEvents.progress();
+  SetStatus(QStringLiteral("%1 looked at, %2 changed")
+                .arg(Count(progress.files_looked_at, "file", "files"))
+                .arg(progress.files_changed));
+}
+
+void CMainDlg::ShowRunEnding() {
+  const ProblemCounts& problems = m_engine.problems();
+  QString text = Count(m_filesChanged, "file", "files") +
+                 QStringLiteral(" changed");
+  if (m_filesFailed > 0)
+    text += QStringLiteral(", %1 failed,").arg(m_filesFailed);
+  if (m_stopPressed || problems.out_of_memory || problems.journal) {
+    text = QStringLiteral("Stopped: ") + text;
+    if (text.endsWith(QLatin1Char(','))) text.chop(1);
+  } else {
+    const double seconds = double(m_runClock.elapsed()) / 1000.0;
+    text += QStringLiteral(" in %1 s").arg(seconds, 0, 'f', 1);
+  }
+  SetStatus(text);
+}
+
+void CMainDlg::SetStatus(const QString& text) {
+  if (auto* status = qobject_cast<QLabel*>(GetDlgItem(IDC_STATUS)))
+    status->setText(text);
 }
 
 RunSettings CMainDlg::SettingsOfFields() const {

@@ -11,9 +11,11 @@
 // stop the run and wait for it.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QTimer>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <thread>
@@ -108,6 +110,10 @@ class CMainDlg : public CDialog {
   void EndRun(bool tell);
   // Start or Stop, and the setup controls enabled or not.
   void ShowRunning(bool running);
+  // The status line: the run's counts as it goes, then how it ended.
+  void ShowProgress();
+  void ShowRunEnding();
+  void SetStatus(const QString& text);
   void TellOfProblems();
 
   // Hears the engine on the worker thread; declared before the engine
@@ -122,6 +128,13 @@ class CMainDlg : public CDialog {
   // Files told and not yet listed, from m_arrivedDone on.
   std::vector<RunEvents::ChangedFile> m_arrived;
   std::size_t m_arrivedDone = 0;
+  // Of the files listed in this run: changed, and a change of which
+  // failed.
+  std::uint64_t m_filesChanged = 0;
+  std::uint64_t m_filesFailed = 0;
+  bool m_stopPressed = false;
+  QElapsedTimer m_runClock;
+  QTimer m_progressTimer;  // shows the counts while a run goes
 
   FolderPicker m_folderPicker = PickFolderWithPlatformDialog;
   std::vector<std::string> m_problemReports;  // of the latest run

@@ -3,6 +3,8 @@
 // the dialog in the middle. After a stop every file is all old or all
 // new, and the Files list holds exactly the files that are new.
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -60,6 +62,9 @@ class MainDlgLiveTest : public QObject {
   QStringList NewFilesOnDisk();
   // The Files list is exactly the new files; returns how many.
   int CheckTreeMatchesList();
+  QLabel* Status() {
+    return qobject_cast<QLabel*>(m_dlg->GetDlgItem(IDC_STATUS));
+  }
 
   std::unique_ptr<vs::test::TempFolder> m_stateHome;
   std::unique_ptr<vs::test::TempFolder> m_tree;
@@ -167,6 +172,10 @@ void MainDlgLiveTest::windowAnswersDuringLargeRun() {
   StartRun();
   QVERIFY(m_dlg->IsRunning());
   QCOMPARE(Button(*m_dlg, IDC_START)->text(), QString("Stop"));
+  QVERIFY2(QRegularExpression(R"(^\d+ files? looked at, \d+ changed$)")
+               .match(Status()->text())
+               .hasMatch(),
+           qPrintable(Status()->text()));
   for (int id : {IDC_BASE_DIR, IDC_FIND, IDC_REPLACE, IDC_SUBFOLDERS,
                  IDC_CHANGE_FILE_NAMES, IDC_CHANGE_TEXT, IDC_BROWSE})
     QVERIFY2(!m_dlg->GetDlgItem(id)->isEnabled(), qPrintable(QString::number(id)));
@@ -194,6 +203,8 @@ void MainDlgLiveTest::stopMidRunLeavesEveryFileOldOrNew() {
   QVERIFY2(changed > 0 && changed < m_files,
            qPrintable(QString("%1 changed").arg(changed)));
   QCOMPARE(Button(*m_dlg, IDC_START)->text(), QString("Start"));
+  QCOMPARE(Status()->text(),
+           QString("Stopped: %1 files changed").arg(changed));
 
   // The next run is not stopped by the Stop of the last one: it does
   // the rest.

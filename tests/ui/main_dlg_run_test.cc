@@ -1,7 +1,9 @@
 // Start and the Files selection on real temporary trees: the sorted Files
 // list, a selected file's entries, what a second run keeps, and what the
 // dialog tells the user when a run cannot go as asked.
+#include <QLabel>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QTest>
 #include <memory>
 #include <new>
@@ -50,6 +52,8 @@ class MainDlgRunTest : public QObject {
   void runProblemsAreTold();
   void anotherRunInTheTreeIsTold();
   void outOfMemoryInHandlerIsToldAndDialogGoesOn();
+  void statusLineTellsHowRunEnded_data();
+  void statusLineTellsHowRunEnded();
 
  private:
   void Open(vs::FileSystem* file_system = vs::RealFileSystem());
@@ -241,6 +245,35 @@ void MainDlgRunTest::outOfMemoryInHandlerIsToldAndDialogGoesOn() {
       });
   Click(Button(*m_dlg, IDC_BROWSE));
   QCOMPARE(Edit(*m_dlg, IDC_BASE_DIR)->text(), QString("/picked"));
+}
+
+void MainDlgRunTest::statusLineTellsHowRunEnded_data() {
+  QTest::addColumn<bool>("failRename");
+  QTest::addColumn<QString>("ending");  // a regular expression
+  QTest::newRow("all changed")
+      << false << R"(^3 files changed in \d+\.\d s$)";
+  QTest::newRow("a rename failed")
+      << true << R"(^2 files changed, 1 failed, in \d+\.\d s$)";
+}
+
+void MainDlgRunTest::statusLineTellsHowRunEnded() {
+  QFETCH(bool, failRename);
+  QFETCH(QString, ending);
+  FaultFileSystem file_system;
+  if (failRename)
+    file_system.FailAlways(FaultFileSystem::Op::kRenameNoReplace,
+                           "old-notes.txt", FaultFileSystem::IoError());
+  Open(&file_system);
+  auto* status = qobject_cast<QLabel*>(m_dlg->GetDlgItem(IDC_STATUS));
+  QVERIFY(status);
+  QCOMPARE(status->text(), QString());
+
+  ModalAnswer answer([](QWidget*) {});  // the failure's message
+  Start(m_tree->path(), "old", "new");
+
+  QVERIFY2(QRegularExpression(ending).match(status->text()).hasMatch(),
+           qPrintable(status->text()));
+  QCOMPARE(answer.answered(), failRename);
 }
 
 QTEST_MAIN(MainDlgRunTest)
