@@ -118,6 +118,9 @@ void CMainDlg::OnSysCommand(unsigned id, qintptr param) {
 }
 
 void CMainDlg::OnBrowse() {
+  // What was typed goes into the fields first, so that loading them
+  // back below changes only Base Directory.
+  UpdateData(true);
   const std::optional<QString> folder =
       m_folderPicker(this, QStringLiteral("Select the destination folder"));
   if (!folder) return;
