@@ -33,3 +33,5 @@ inline constexpr int IDC_CHANGE_TEXT = 1011;
 // The status line right of the "Files:" label: a run's progress, then how
 // it ended.
 inline constexpr int IDC_STATUS = 1012;
+// Under Start: a dry run of the settings shown.
+inline constexpr int IDC_PREVIEW = 1013;

@@ -37,7 +37,7 @@ constexpr int kProgressIntervalMs = 250;
 constexpr int kSetupControls[] = {IDC_BROWSE,     IDC_BASE_DIR,
                                   IDC_SUBFOLDERS, IDC_FIND,
                                   IDC_REPLACE,    IDC_CHANGE_FILE_NAMES,
-                                  IDC_CHANGE_TEXT};
+                                  IDC_CHANGE_TEXT, IDC_PREVIEW};
 
 bool StartsWith(const std::string& text, std::string_view start) {
   return text.compare(0, start.size(), start) == 0;
@@ -66,6 +66,7 @@ CMainDlg::CMainDlg(QWidget* parent, FileSystem* file_system)
       m_engine(&m_runEvents, file_system) {
   MapClicked(IDC_BROWSE, &CMainDlg::OnBrowse);
   MapClicked(IDC_START, &CMainDlg::OnStart);
+  MapClicked(IDC_PREVIEW, &CMainDlg::OnPreview);
   MapSelChange(IDC_FILES, &CMainDlg::OnSelchangeFiles);
   m_progressTimer.setInterval(kProgressIntervalMs);
   connect(&m_progressTimer, &QTimer::timeout, this, &CMainDlg::ShowProgress);
@@ -146,6 +147,14 @@ void CMainDlg::OnStart() {
     m_engine.RequestStop();
     return;
   }
+  StartRun(/*dry_run=*/false);
+}
+
+void CMainDlg::OnPreview() {
+  if (!m_running) StartRun(/*dry_run=*/true);
+}
+
+void CMainDlg::StartRun(bool dry_run) {
   UpdateData(true);
   if (m_strBaseDir.empty()) {
     // The engine walks no folder without a name; say so rather than
@@ -166,7 +175,10 @@ void CMainDlg::OnStart() {
   }
   m_listFiles.ResetContent();
   m_problemReports.clear();
-  m_engine.set_settings(SettingsOfFields());
+  RunSettings settings = SettingsOfFields();
+  settings.dry_run = dry_run;
+  m_dryRun = dry_run;
+  m_engine.set_settings(std::move(settings));
   BeginRun();
 }
 
@@ -272,6 +284,17 @@ void CMainDlg::ShowProgress() {
 
 void CMainDlg::ShowRunEnding() {
   const ProblemCounts& problems = m_engine.problems();
+  if (m_dryRun) {
+    QString text = Count(m_filesChanged, "file", "files") +
+                   QStringLiteral(" would change");
+    if (m_filesFailed > 0)
+      text += QStringLiteral(", %1 would fail").arg(m_filesFailed);
+    text += QStringLiteral(". Nothing was written.");
+    SetStatus((m_stopPressed ? QStringLiteral("Stopped: ")
+                             : QStringLiteral("Preview: ")) +
+              text);
+    return;
+  }
   QString text = Count(m_filesChanged, "file", "files") +
                  QStringLiteral(" changed");
   if (m_filesFailed > 0)

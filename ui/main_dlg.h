@@ -78,6 +78,8 @@ class CMainDlg : public CDialog {
   QIcon OnQueryDragIcon() const { return m_hIcon; }
   void OnBrowse();
   void OnStart();
+  // A dry run of the settings shown: the lists show what Start would do.
+  void OnPreview();
   void OnSelchangeFiles();
 
   // The engine's operations, run with the settings of the latest Start.
@@ -95,6 +97,8 @@ class CMainDlg : public CDialog {
 
  private:
   RunSettings SettingsOfFields() const;
+  // Start and Preview: the settings shown, run for real or not.
+  void StartRun(bool dry_run);
   // Starts the run of the engine's settings on the worker thread.
   void BeginRun();
   // A batch of the run's news waits: takes it, and lists what arrived.
@@ -133,6 +137,7 @@ class CMainDlg : public CDialog {
   std::uint64_t m_filesChanged = 0;
   std::uint64_t m_filesFailed = 0;
   bool m_stopPressed = false;
+  bool m_dryRun = false;  // the run is a Preview
   QElapsedTimer m_runClock;
   QTimer m_progressTimer;  // shows the counts while a run goes
 

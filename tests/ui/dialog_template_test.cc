@@ -149,6 +149,7 @@ void DialogTemplateTest::controls_data() {
       {"change text", IDC_CHANGE_TEXT, kButton, "Change Text", {101, 98, 68, 10}, 0x50010003},
       // Added after the rest, so that their tab order stays as it was.
       {"status", IDC_STATUS, kStatic, "", {105, 117, 190, 8}, 0x50020000},
+      {"Preview", IDC_PREVIEW, kButton, "Preview", {245, 78, 50, 12}, 0x50010000},
   };
   const Row about[] = {
       {"icon", IDC_STATIC, kStatic, "", {11, 17, 20, 20}, 0x50000003},
@@ -186,7 +187,7 @@ void DialogTemplateTest::controls() {
 }
 
 void DialogTemplateTest::controlCounts() {
-  QCOMPARE(FindDialogTemplate(IDD_MAIN_DIALOG)->controls.size(), 18u);
+  QCOMPARE(FindDialogTemplate(IDD_MAIN_DIALOG)->controls.size(), 19u);
   const auto& about = FindDialogTemplate(IDD_ABOUTBOX)->controls;
   QCOMPARE(about.size(), 4u);
   QCOMPARE(about[0].image, IDR_MAINFRAME);

@@ -5,9 +5,15 @@
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QTest>
+#include <sys/stat.h>
+
+#include <map>
 #include <memory>
+#include <string>
+#include <vector>
 #include <new>
 
+#include "engine/past_runs.h"
 #include "engine/run_lock.h"
 #include "res/resource.h"
 #include "tests/fault_file_system.h"
@@ -52,6 +58,7 @@ class MainDlgRunTest : public QObject {
   void runProblemsAreTold();
   void anotherRunInTheTreeIsTold();
   void outOfMemoryInHandlerIsToldAndDialogGoesOn();
+  void previewWritesNothingAndListsWhatStartDoes();
   void statusLineTellsHowRunEnded_data();
   void statusLineTellsHowRunEnded();
 
@@ -245,6 +252,50 @@ void MainDlgRunTest::outOfMemoryInHandlerIsToldAndDialogGoesOn() {
       });
   Click(Button(*m_dlg, IDC_BROWSE));
   QCOMPARE(Edit(*m_dlg, IDC_BASE_DIR)->text(), QString("/picked"));
+}
+
+// Every entry of the tree with its content and its modification time.
+std::map<std::string, std::string> SnapshotWithTimes(
+    const vs::test::TempFolder& tree) {
+  std::map<std::string, std::string> snapshot = tree.Snapshot();
+  for (auto& [relative, content] : snapshot) {
+    struct stat info;
+    if (lstat(tree.Path(relative).c_str(), &info) != 0) continue;
+    content += " @" + std::to_string(info.st_mtim.tv_sec) + "." +
+               std::to_string(info.st_mtim.tv_nsec);
+  }
+  return snapshot;
+}
+
+void MainDlgRunTest::previewWritesNothingAndListsWhatStartDoes() {
+  Open();
+  Edit(*m_dlg, IDC_BASE_DIR)->setText(QString::fromStdString(m_tree->path()));
+  Edit(*m_dlg, IDC_FIND)->setText("old");
+  Edit(*m_dlg, IDC_REPLACE)->setText("new");
+  const auto before = SnapshotWithTimes(*m_tree);
+
+  Click(Button(*m_dlg, IDC_PREVIEW));
+  VS_WAIT_FOR_RUN(*m_dlg);
+
+  QCOMPARE(SnapshotWithTimes(*m_tree), before);
+  std::vector<vs::RunSummary> runs;  // no undo journal either
+  QVERIFY(vs::ListRuns(vs::RealFileSystem(), vs::RunsFolder(), &runs).ok());
+  QCOMPARE(runs.size(), 0u);
+  QCOMPARE(qobject_cast<QLabel*>(m_dlg->GetDlgItem(IDC_STATUS))->text(),
+           QString("Preview: 3 files would change. Nothing was written."));
+  const QStringList previewed = Texts(List(*m_dlg, IDC_FILES));
+  ClickItem(List(*m_dlg, IDC_FILES), P("old-notes.txt"));
+  const QStringList previewedChanges = Texts(List(*m_dlg, IDC_CHANGES));
+
+  Click(Button(*m_dlg, IDC_START));
+  VS_WAIT_FOR_RUN(*m_dlg);
+  QCOMPARE(Texts(List(*m_dlg, IDC_FILES)), previewed);
+  ClickItem(List(*m_dlg, IDC_FILES), P("sub.txt"));
+  ClickItem(List(*m_dlg, IDC_FILES), P("old-notes.txt"));
+  QCOMPARE(Texts(List(*m_dlg, IDC_CHANGES)), previewedChanges);
+  QVERIFY(m_tree->Exists("new-notes.txt"));
+  QVERIFY(vs::ListRuns(vs::RealFileSystem(), vs::RunsFolder(), &runs).ok());
+  QCOMPARE(runs.size(), 1u);
 }
 
 void MainDlgRunTest::statusLineTellsHowRunEnded_data() {

@@ -31,7 +31,9 @@ const QList<int> kTabStops = {IDOK,
                               IDC_FIND,
                               IDC_REPLACE,
                               IDC_CHANGE_FILE_NAMES,
-                              IDC_CHANGE_TEXT};
+                              IDC_CHANGE_TEXT,
+                              // new controls come after the rest
+                              IDC_PREVIEW};
 
 // Runs one exchange on the dialog's own fields from outside.
 class ExchangeProbe : public CMainDlg {
@@ -157,7 +159,7 @@ void MainDlgTest::tabOrderFollowsTemplate() {
   QCOMPARE(FocusedId(*m_dlg, kTabStops), IDOK);  // round to the start
 
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
-  QCOMPARE(FocusedId(*m_dlg, kTabStops), IDC_CHANGE_TEXT);
+  QCOMPARE(FocusedId(*m_dlg, kTabStops), IDC_PREVIEW);
 }
 
 void MainDlgTest::checkExchange_data() {
