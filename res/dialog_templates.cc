@@ -56,6 +56,7 @@ const DialogTemplate kMainDialog = {
         {IDC_CHANGE_TEXT, kButton, "Change Text", {101, 98, 68, 10}, kCheckBox},
         {IDC_STATUS, kStatic, "", {105, 117, 190, 8}, kLabel},
         {IDC_PREVIEW, kButton, "Preview", {245, 78, 50, 12}, kPushButton},
+        {IDC_UNDO, kButton, "Undo", {245, 95, 50, 12}, kPushButton},
     },
 };
 

@@ -35,3 +35,5 @@ inline constexpr int IDC_CHANGE_TEXT = 1011;
 inline constexpr int IDC_STATUS = 1012;
 // Under Start: a dry run of the settings shown.
 inline constexpr int IDC_PREVIEW = 1013;
+// Under Preview: undoes the latest run not undone yet.
+inline constexpr int IDC_UNDO = 1014;

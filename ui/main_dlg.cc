@@ -1,6 +1,8 @@
 #include "ui/main_dlg.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QLabel>
 #include <QMetaObject>
 #include <QStringList>
@@ -28,7 +30,7 @@ constexpr std::size_t kMaxReportsShown = 20;
 
 // Files listed in one turn of the event loop: the window answers between
 // turns even when a run tells of tens of thousands of files at once.
-constexpr std::size_t kFilesListedPerTurn = 2000;
+constexpr std::size_t kFilesListedPerTurn = 500;
 
 // How often the status line shows a running run's counts.
 constexpr int kProgressIntervalMs = 250;
@@ -37,7 +39,8 @@ constexpr int kProgressIntervalMs = 250;
 constexpr int kSetupControls[] = {IDC_BROWSE,     IDC_BASE_DIR,
                                   IDC_SUBFOLDERS, IDC_FIND,
                                   IDC_REPLACE,    IDC_CHANGE_FILE_NAMES,
-                                  IDC_CHANGE_TEXT, IDC_PREVIEW};
+                                  IDC_CHANGE_TEXT, IDC_PREVIEW,
+                                  IDC_UNDO};
 
 bool StartsWith(const std::string& text, std::string_view start) {
   return text.compare(0, start.size(), start) == 0;
@@ -47,7 +50,9 @@ bool StartsWith(const std::string& text, std::string_view start) {
 bool HasFailure(const ChangeList& changes) {
   for (const std::string& entry : changes)
     if (StartsWith(entry, kTextFailureStart) ||
-        StartsWith(entry, kNameFailureStart))
+        StartsWith(entry, kNameFailureStart) ||
+        StartsWith(entry, kRestoreFailureStart) ||
+        StartsWith(entry, kRestoreNameFailureStart))
       return true;
   return false;
 }
@@ -63,10 +68,12 @@ CMainDlg::CMainDlg(QWidget* parent, FileSystem* file_system)
     : CDialog(IDD_MAIN_DIALOG, parent),
       m_hIcon(LoadIconResource(IDR_MAINFRAME)),
       m_runEvents(this, [this] { RunHandler([this] { OnRunEvents(); }); }),
-      m_engine(&m_runEvents, file_system) {
+      m_engine(&m_runEvents, file_system),
+      m_fileSystem(file_system) {
   MapClicked(IDC_BROWSE, &CMainDlg::OnBrowse);
   MapClicked(IDC_START, &CMainDlg::OnStart);
   MapClicked(IDC_PREVIEW, &CMainDlg::OnPreview);
+  MapClicked(IDC_UNDO, &CMainDlg::OnUndo);
   MapSelChange(IDC_FILES, &CMainDlg::OnSelchangeFiles);
   m_progressTimer.setInterval(kProgressIntervalMs);
   connect(&m_progressTimer, &QTimer::timeout, this, &CMainDlg::ShowProgress);
@@ -75,7 +82,7 @@ CMainDlg::CMainDlg(QWidget* parent, FileSystem* file_system)
 CMainDlg::~CMainDlg() {
   if (!m_running) return;
   m_stopPressed = true;
-  m_engine.RequestStop();
+  RequestStopOfRun();
   m_worker.join();
 }
 
@@ -105,6 +112,7 @@ bool CMainDlg::OnInitDialog() {
   // One icon with both images: the window manager takes the large one for
   // the task switcher and the small one for the caption.
   setWindowIcon(m_hIcon);
+  ShowUndoable();
   return true;
 }
 
@@ -144,7 +152,7 @@ void CMainDlg::OnStart() {
     // The button reads Stop: the files begun are finished, each whole,
     // and the run ends as soon as they are.
     m_stopPressed = true;
-    m_engine.RequestStop();
+    RequestStopOfRun();
     return;
   }
   StartRun(/*dry_run=*/false);
@@ -177,16 +185,87 @@ void CMainDlg::StartRun(bool dry_run) {
   m_problemReports.clear();
   RunSettings settings = SettingsOfFields();
   settings.dry_run = dry_run;
-  m_dryRun = dry_run;
+  m_runKind = dry_run ? RunKind::kPreview : RunKind::kRun;
   m_engine.set_settings(std::move(settings));
-  BeginRun();
-}
-
-void CMainDlg::BeginRun() {
   // A Stop pressed just as the last run ended is still standing and
   // would stop this one at once; a run of no folder walks nothing and
   // clears it.
   if (m_engine.stop_requested()) m_engine.ProcessFolder(std::string());
+  BeginRun([this, folder = m_strBaseDir] { ProcessFolder(folder); });
+}
+
+bool CMainDlg::FindRunToUndo(RunSummary* found) const {
+  std::vector<RunSummary> runs;
+  if (!ListRuns(m_fileSystem, RunsFolder(), &runs).ok()) return false;
+  for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
+    if (run->undone) continue;
+    *found = *run;
+    return true;
+  }
+  return false;
+}
+
+void CMainDlg::ShowUndoable() {
+  RunSummary run;
+  if (QWidget* undo = GetDlgItem(IDC_UNDO))
+    undo->setEnabled(!m_running && FindRunToUndo(&run));
+}
+
+void CMainDlg::OnUndo() {
+  RunSummary run;
+  if (m_running || !FindRunToUndo(&run)) return ShowUndoable();
+  if (run.damaged()) {
+    // Refused rather than passed over, so no older run is undone first.
+    ShowMessage(this,
+                QStringLiteral("The latest run cannot be undone: its journal "
+                               "is damaged (%1).")
+                    .arg(ToQString(run.damage)),
+                QMessageBox::Warning);
+    return;
+  }
+  const JournalHeader& header = run.header;
+  QString when =
+      QDateTime::fromSecsSinceEpoch(header.started).toString(Qt::ISODate);
+  when.replace(QLatin1Char('T'), QLatin1Char(' '));
+  const QString question =
+      QStringLiteral("Undo the run of %1 in %2, %3 \u2192 %4, which changed "
+                     "the text of %5 and renamed %6?")
+          .arg(when, ToQString(header.base_dir), ToQString(header.find),
+               ToQString(header.replace),
+               Count(run.files_changed, "file", "files"),
+               Count(run.files_renamed, "file", "files"));
+  QMessageBox confirm(QMessageBox::Question,
+                      QCoreApplication::applicationName(), question,
+                      QMessageBox::Yes | QMessageBox::No, this);
+  confirm.setDefaultButton(QMessageBox::No);
+  if (confirm.exec() != QMessageBox::Yes) return;
+
+  RunLock::Options lock_options;
+  lock_options.no_wait = true;
+  const Status locked =
+      RunLock::Take(header.base_dir, lock_options, &m_runLock);
+  if (!locked.ok()) {
+    ShowMessage(this, ToQString(locked.reason()), QMessageBox::Warning);
+    return;
+  }
+  m_listFiles.ResetContent();
+  m_problemReports.clear();
+  m_runKind = RunKind::kUndo;
+  m_undo = std::make_unique<UndoRun>(&m_runEvents, m_fileSystem);
+  m_undoStatus = Status();
+  BeginRun([this, runs = RunsFolder(), id = run.id] {
+    m_undoStatus = m_undo->Undo(runs, id, /*dry_run=*/false);
+  });
+}
+
+void CMainDlg::RequestStopOfRun() {
+  if (m_runKind == RunKind::kUndo && m_undo)
+    m_undo->RequestStop();
+  else
+    m_engine.RequestStop();
+}
+
+void CMainDlg::BeginRun(std::function<void()> work) {
   m_runEvents.Reset();
   m_arrived.clear();
   m_arrivedDone = 0;
@@ -198,8 +277,8 @@ void CMainDlg::BeginRun() {
   m_runClock.start();
   ShowProgress();
   m_progressTimer.start();
-  m_worker = std::thread([this, folder = m_strBaseDir] {
-    ProcessFolder(folder);
+  m_worker = std::thread([this, work = std::move(work)] {
+    work();
     m_runEvents.RunEnded();
   });
 }
@@ -246,7 +325,7 @@ void CMainDlg::ListArrivedFiles(std::size_t limit) {
 void CMainDlg::FinishRunNow() {
   if (!m_running) return;
   m_stopPressed = true;
-  m_engine.RequestStop();
+  RequestStopOfRun();
   m_worker.join();
   // The worker told its last before it ended: list everything, so that
   // the lists match the disk when the dialog closes.
@@ -264,7 +343,17 @@ void CMainDlg::EndRun(bool tell) {
   m_progressTimer.stop();
   ShowRunning(false);
   ShowRunEnding();
-  if (tell && m_engine.problems().any()) TellOfProblems();
+  if (m_runKind == RunKind::kUndo) {
+    if (tell && !m_undoStatus.ok())
+      ShowMessage(this, ToQString(m_undoStatus.reason()),
+                  QMessageBox::Warning);
+    else if (tell && !m_undo->mark_failure().empty())
+      ShowMessage(this, ToQString(m_undo->mark_failure()),
+                  QMessageBox::Warning);
+  } else if (tell && m_engine.problems().any()) {
+    TellOfProblems();
+  }
+  ShowUndoable();
 }
 
 void CMainDlg::ShowRunning(bool running) {
@@ -276,6 +365,11 @@ void CMainDlg::ShowRunning(bool running) {
 }
 
 void CMainDlg::ShowProgress() {
+  if (m_runKind == RunKind::kUndo) {
+    SetStatus(Count(m_filesChanged + m_filesFailed, "file", "files") +
+              QStringLiteral(" undone so far"));
+    return;
+  }
   const RunProgress progress = m_runEvents.progress();
   SetStatus(QStringLiteral("%1 looked at, %2 changed")
                 .arg(Count(progress.files_looked_at, "file", "files"))
@@ -283,8 +377,22 @@ void CMainDlg::ShowProgress() {
 }
 
 void CMainDlg::ShowRunEnding() {
+  if (m_runKind == RunKind::kUndo) {
+    if (!m_undoStatus.ok()) {
+      SetStatus(QStringLiteral("Nothing was undone."));
+      return;
+    }
+    QString text = Count(m_filesChanged, "file", "files") +
+                   QStringLiteral(" restored");
+    if (m_filesFailed > 0)
+      text += QStringLiteral(", %1 could not be").arg(m_filesFailed);
+    SetStatus((m_stopPressed ? QStringLiteral("Stopped: ")
+                             : QStringLiteral("Undone: ")) +
+              text);
+    return;
+  }
   const ProblemCounts& problems = m_engine.problems();
-  if (m_dryRun) {
+  if (m_runKind == RunKind::kPreview) {
     QString text = Count(m_filesChanged, "file", "files") +
                    QStringLiteral(" would change");
     if (m_filesFailed > 0)

@@ -16,13 +16,16 @@
 #include <QTimer>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "engine/replace_engine.h"
+#include "engine/past_runs.h"
 #include "engine/run_lock.h"
+#include "engine/undo_run.h"
 #include "ui/dialog.h"
 #include "ui/folder_picker.h"
 #include "ui/list_box.h"
@@ -80,6 +83,8 @@ class CMainDlg : public CDialog {
   void OnStart();
   // A dry run of the settings shown: the lists show what Start would do.
   void OnPreview();
+  // Undoes the latest run not undone yet, once the user confirms it.
+  void OnUndo();
   void OnSelchangeFiles();
 
   // The engine's operations, run with the settings of the latest Start.
@@ -99,8 +104,15 @@ class CMainDlg : public CDialog {
   RunSettings SettingsOfFields() const;
   // Start and Preview: the settings shown, run for real or not.
   void StartRun(bool dry_run);
-  // Starts the run of the engine's settings on the worker thread.
-  void BeginRun();
+  // Starts `work` on the worker thread; it ends by saying so to
+  // m_runEvents.
+  void BeginRun(std::function<void()> work);
+  // Asks whatever runs on the worker to stop.
+  void RequestStopOfRun();
+  // The run Undo would undo; false when there is none.
+  bool FindRunToUndo(RunSummary* run) const;
+  // Undo enabled when there is a run to undo and nothing runs.
+  void ShowUndoable();
   // A batch of the run's news waits: takes it, and lists what arrived.
   void OnRunEvents();
   void TakeRunEvents();
@@ -137,7 +149,12 @@ class CMainDlg : public CDialog {
   std::uint64_t m_filesChanged = 0;
   std::uint64_t m_filesFailed = 0;
   bool m_stopPressed = false;
-  bool m_dryRun = false;  // the run is a Preview
+  // What the worker runs: a run, a Preview or an Undo.
+  enum class RunKind { kRun, kPreview, kUndo } m_runKind = RunKind::kRun;
+  FileSystem* const m_fileSystem;
+  // The undo on the worker, while one goes; and how it ended.
+  std::unique_ptr<UndoRun> m_undo;
+  Status m_undoStatus;
   QElapsedTimer m_runClock;
   QTimer m_progressTimer;  // shows the counts while a run goes
 

@@ -150,6 +150,7 @@ void DialogTemplateTest::controls_data() {
       // Added after the rest, so that their tab order stays as it was.
       {"status", IDC_STATUS, kStatic, "", {105, 117, 190, 8}, 0x50020000},
       {"Preview", IDC_PREVIEW, kButton, "Preview", {245, 78, 50, 12}, 0x50010000},
+      {"Undo", IDC_UNDO, kButton, "Undo", {245, 95, 50, 12}, 0x50010000},
   };
   const Row about[] = {
       {"icon", IDC_STATIC, kStatic, "", {11, 17, 20, 20}, 0x50000003},
@@ -187,7 +188,7 @@ void DialogTemplateTest::controls() {
 }
 
 void DialogTemplateTest::controlCounts() {
-  QCOMPARE(FindDialogTemplate(IDD_MAIN_DIALOG)->controls.size(), 19u);
+  QCOMPARE(FindDialogTemplate(IDD_MAIN_DIALOG)->controls.size(), 20u);
   const auto& about = FindDialogTemplate(IDD_ABOUTBOX)->controls;
   QCOMPARE(about.size(), 4u);
   QCOMPARE(about[0].image, IDR_MAINFRAME);

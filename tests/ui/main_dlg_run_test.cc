@@ -2,6 +2,7 @@
 // list, a selected file's entries, what a second run keeps, and what the
 // dialog tells the user when a run cannot go as asked.
 #include <QLabel>
+#include <QAbstractButton>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QTest>
@@ -59,6 +60,7 @@ class MainDlgRunTest : public QObject {
   void anotherRunInTheTreeIsTold();
   void outOfMemoryInHandlerIsToldAndDialogGoesOn();
   void previewWritesNothingAndListsWhatStartDoes();
+  void undoAfterConfirmationRestoresTheTree();
   void statusLineTellsHowRunEnded_data();
   void statusLineTellsHowRunEnded();
 
@@ -254,11 +256,13 @@ void MainDlgRunTest::outOfMemoryInHandlerIsToldAndDialogGoesOn() {
   QCOMPARE(Edit(*m_dlg, IDC_BASE_DIR)->text(), QString("/picked"));
 }
 
-// Every entry of the tree with its content and its modification time.
+// Every entry of the tree, each file with its content and its
+// modification time.
 std::map<std::string, std::string> SnapshotWithTimes(
     const vs::test::TempFolder& tree) {
   std::map<std::string, std::string> snapshot = tree.Snapshot();
   for (auto& [relative, content] : snapshot) {
+    if (content == "<dir>") continue;  // renames inside change its time
     struct stat info;
     if (lstat(tree.Path(relative).c_str(), &info) != 0) continue;
     content += " @" + std::to_string(info.st_mtim.tv_sec) + "." +
@@ -296,6 +300,47 @@ void MainDlgRunTest::previewWritesNothingAndListsWhatStartDoes() {
   QVERIFY(m_tree->Exists("new-notes.txt"));
   QVERIFY(vs::ListRuns(vs::RealFileSystem(), vs::RunsFolder(), &runs).ok());
   QCOMPARE(runs.size(), 1u);
+}
+
+// Undo names the run it will undo, does nothing when the user says No,
+// and restores the tree when they say Yes; then there is nothing left to
+// undo.
+void MainDlgRunTest::undoAfterConfirmationRestoresTheTree() {
+  const auto before = SnapshotWithTimes(*m_tree);
+  Open();
+  QVERIFY(!Button(*m_dlg, IDC_UNDO)->isEnabled());
+  Start(m_tree->path(), "old", "new");
+  QVERIFY(Button(*m_dlg, IDC_UNDO)->isEnabled());
+  const auto after_run = m_tree->Snapshot();
+
+  QString question;
+  {
+    ModalAnswer no([&](QWidget* box) {
+      question = qobject_cast<QMessageBox*>(box)->text();
+      QTest::keyClick(box, Qt::Key_Escape);
+    });
+    Click(Button(*m_dlg, IDC_UNDO));
+    QVERIFY(no.answered());
+  }
+  QVERIFY2(question.contains(QString::fromStdString(m_tree->path())) &&
+               question.contains(QString::fromUtf8("old \u2192 new")) &&
+               question.contains("the text of 3 files and renamed 1 file?"),
+           qPrintable(question));
+  QCOMPARE(m_tree->Snapshot(), after_run);
+
+  ModalAnswer yes([](QWidget* box) {
+    auto* message = qobject_cast<QMessageBox*>(box);
+    message->button(QMessageBox::Yes)->click();
+  });
+  Click(Button(*m_dlg, IDC_UNDO));
+  VS_WAIT_FOR_RUN(*m_dlg);
+  QVERIFY(yes.answered());
+
+  QCOMPARE(SnapshotWithTimes(*m_tree), before);
+  QCOMPARE(qobject_cast<QLabel*>(m_dlg->GetDlgItem(IDC_STATUS))->text(),
+           QString("Undone: 3 files restored"));
+  QCOMPARE(List(*m_dlg, IDC_FILES)->count(), 3);
+  QVERIFY(!Button(*m_dlg, IDC_UNDO)->isEnabled());
 }
 
 void MainDlgRunTest::statusLineTellsHowRunEnded_data() {

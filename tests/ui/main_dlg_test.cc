@@ -34,6 +34,8 @@ const QList<int> kTabStops = {IDOK,
                               IDC_CHANGE_TEXT,
                               // new controls come after the rest
                               IDC_PREVIEW};
+// Undo, last in the template, is disabled while there is nothing to undo,
+// so Tab passes it by.
 
 // Runs one exchange on the dialog's own fields from outside.
 class ExchangeProbe : public CMainDlg {
@@ -127,6 +129,7 @@ void MainDlgTest::firstDisplay() {
     QCOMPARE(CheckBox(*m_dlg, id)->checkState(), Qt::Checked);
   QCOMPARE(List(*m_dlg, IDC_FILES)->count(), 0);
   QCOMPARE(List(*m_dlg, IDC_CHANGES)->count(), 0);
+  QVERIFY(!m_dlg->GetDlgItem(IDC_UNDO)->isEnabled());  // no run kept yet
   QCOMPARE(QApplication::focusWidget(), m_dlg->GetDlgItem(IDOK));
   QCOMPARE(m_dlg->windowTitle(), QString("Vellumshaper"));
   // Centred on the work area, give or take the rounding of halves.
