@@ -1,6 +1,6 @@
 // IDD_MAIN_DIALOG and IDD_ABOUTBOX. Controls are listed in template order:
 // that order is the tab order, so it is kept as it is, not sorted by
-// place.
+// place; new controls go at the end.
 #include "res/dialog_template.h"
 #include "res/resource.h"
 #include "res/window_styles.h"
@@ -54,6 +54,9 @@ const DialogTemplate kMainDialog = {
         {IDC_STATIC, kStatic, "Replace With:", {7, 63, 46, 8}, kLabel},
         {IDC_CHANGE_FILE_NAMES, kButton, "Change Files Name", {7, 98, 77, 10}, kCheckBox},
         {IDC_CHANGE_TEXT, kButton, "Change Text", {101, 98, 68, 10}, kCheckBox},
+        {IDC_STATUS, kStatic, "", {105, 117, 190, 8}, kLabel},
+        {IDC_PREVIEW, kButton, "Preview", {245, 78, 50, 12}, kPushButton},
+        {IDC_UNDO, kButton, "Undo", {245, 95, 50, 12}, kPushButton},
     },
 };
 

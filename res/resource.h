@@ -30,3 +30,10 @@ inline constexpr int IDC_FIND = 1007;
 inline constexpr int IDC_REPLACE = 1008;
 inline constexpr int IDC_CHANGE_FILE_NAMES = 1009;
 inline constexpr int IDC_CHANGE_TEXT = 1011;
+// The status line right of the "Files:" label: a run's progress, then how
+// it ended.
+inline constexpr int IDC_STATUS = 1012;
+// Under Start: a dry run of the settings shown.
+inline constexpr int IDC_PREVIEW = 1013;
+// Under Preview: undoes the latest run not undone yet.
+inline constexpr int IDC_UNDO = 1014;

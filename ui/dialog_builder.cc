@@ -49,6 +49,11 @@ QWidget* MakeListBox(const ControlTemplate& control, QWidget* parent) {
                                        ? Qt::ScrollBarAsNeeded
                                        : Qt::ScrollBarAlwaysOff);
   list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  // Every item is one line of text in the dialog's font. Saying so spares
+  // the view measuring each item again whenever items are added: with
+  // tens of thousands of paths that measuring took the view longer than
+  // the run itself.
+  list->setUniformItemSizes(true);
   return list;
 }
 

@@ -33,13 +33,29 @@ void CListBox::ResetContent() {
   m_list->clear();
 }
 
-void CListBox::AddString(const std::string& bytes) {
-  if (!m_list) return;
+namespace {
+
+QListWidgetItem* NewItem(const std::string& bytes) {
   auto* item = new QListWidgetItem(ToQString(bytes));
   item->setData(kBytesRole,
                 QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
+  return item;
+}
+
+}  // namespace
+
+void CListBox::AddString(const std::string& bytes) {
+  if (!m_list) return;
   const QSignalBlocker quiet(m_list);
-  m_list->addItem(item);  // a sorted list puts it in its place
+  m_list->addItem(NewItem(bytes));  // a sorted list puts it in its place
+}
+
+void CListBox::AddStrings(const std::vector<std::string>& all) {
+  if (!m_list || all.empty()) return;
+  const QSignalBlocker quiet(m_list);
+  m_list->setUpdatesEnabled(false);
+  for (const std::string& bytes : all) m_list->addItem(NewItem(bytes));
+  m_list->setUpdatesEnabled(true);
 }
 
 }  // namespace vs::ui

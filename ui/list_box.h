@@ -8,6 +8,7 @@
 
 #include <QListWidget>
 #include <string>
+#include <vector>
 
 namespace vs::ui {
 
@@ -28,6 +29,8 @@ class CListBox {
   // selection: the list does not notify of them.
   void ResetContent();
   void AddString(const std::string& bytes);
+  // Adds many at once, each in its sorted place, repainting once.
+  void AddStrings(const std::vector<std::string>& all);
 
  private:
   QListWidget* m_list = nullptr;

@@ -1,9 +1,17 @@
 #include "ui/main_dlg.h"
 
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QLabel>
+#include <QMetaObject>
 #include <QStringList>
+#include <algorithm>
 #include <memory>
+#include <string_view>
+#include <utility>
 
-#include "engine/run_lock.h"
+#include "engine/change_entry.h"
 #include "engine/state_folder.h"
 #include "res/resource.h"
 #include "res/string_table.h"
@@ -20,7 +28,36 @@ namespace {
 // first few of them.
 constexpr std::size_t kMaxReportsShown = 20;
 
-QString Count(int n, const char* one, const char* many) {
+// Files listed in one turn of the event loop: the window answers between
+// turns even when a run tells of tens of thousands of files at once.
+constexpr std::size_t kFilesListedPerTurn = 500;
+
+// How often the status line shows a running run's counts.
+constexpr int kProgressIntervalMs = 250;
+
+// The controls that set up a run, disabled while one goes.
+constexpr int kSetupControls[] = {IDC_BROWSE,     IDC_BASE_DIR,
+                                  IDC_SUBFOLDERS, IDC_FIND,
+                                  IDC_REPLACE,    IDC_CHANGE_FILE_NAMES,
+                                  IDC_CHANGE_TEXT, IDC_PREVIEW,
+                                  IDC_UNDO};
+
+bool StartsWith(const std::string& text, std::string_view start) {
+  return text.compare(0, start.size(), start) == 0;
+}
+
+// Whether a change of the file failed.
+bool HasFailure(const ChangeList& changes) {
+  for (const std::string& entry : changes)
+    if (StartsWith(entry, kTextFailureStart) ||
+        StartsWith(entry, kNameFailureStart) ||
+        StartsWith(entry, kRestoreFailureStart) ||
+        StartsWith(entry, kRestoreNameFailureStart))
+      return true;
+  return false;
+}
+
+QString Count(std::uint64_t n, const char* one, const char* many) {
   return QStringLiteral("%1 %2").arg(n).arg(
       QString::fromUtf8(n == 1 ? one : many));
 }
@@ -30,10 +67,23 @@ QString Count(int n, const char* one, const char* many) {
 CMainDlg::CMainDlg(QWidget* parent, FileSystem* file_system)
     : CDialog(IDD_MAIN_DIALOG, parent),
       m_hIcon(LoadIconResource(IDR_MAINFRAME)),
-      m_engine(this, file_system) {
+      m_runEvents(this, [this] { RunHandler([this] { OnRunEvents(); }); }),
+      m_engine(&m_runEvents, file_system),
+      m_fileSystem(file_system) {
   MapClicked(IDC_BROWSE, &CMainDlg::OnBrowse);
   MapClicked(IDC_START, &CMainDlg::OnStart);
+  MapClicked(IDC_PREVIEW, &CMainDlg::OnPreview);
+  MapClicked(IDC_UNDO, &CMainDlg::OnUndo);
   MapSelChange(IDC_FILES, &CMainDlg::OnSelchangeFiles);
+  m_progressTimer.setInterval(kProgressIntervalMs);
+  connect(&m_progressTimer, &QTimer::timeout, this, &CMainDlg::ShowProgress);
+}
+
+CMainDlg::~CMainDlg() {
+  if (!m_running) return;
+  m_stopPressed = true;
+  RequestStopOfRun();
+  m_worker.join();
 }
 
 void CMainDlg::DoDataExchange(CDataExchange* pDX) {
@@ -62,6 +112,7 @@ bool CMainDlg::OnInitDialog() {
   // One icon with both images: the window manager takes the large one for
   // the task switcher and the small one for the caption.
   setWindowIcon(m_hIcon);
+  ShowUndoable();
   return true;
 }
 
@@ -76,6 +127,9 @@ void CMainDlg::OnSysCommand(unsigned id, qintptr param) {
 }
 
 void CMainDlg::OnBrowse() {
+  // What was typed goes into the fields first, so that loading them
+  // back below changes only Base Directory.
+  UpdateData(true);
   const std::optional<QString> folder =
       m_folderPicker(this, QStringLiteral("Select the destination folder"));
   if (!folder) return;
@@ -83,7 +137,32 @@ void CMainDlg::OnBrowse() {
   UpdateData(false);
 }
 
+void CMainDlg::OnOK() {
+  FinishRunNow();
+  CDialog::OnOK();
+}
+
+void CMainDlg::OnCancel() {
+  FinishRunNow();
+  CDialog::OnCancel();
+}
+
 void CMainDlg::OnStart() {
+  if (m_running) {
+    // The button reads Stop: the files begun are finished, each whole,
+    // and the run ends as soon as they are.
+    m_stopPressed = true;
+    RequestStopOfRun();
+    return;
+  }
+  StartRun(/*dry_run=*/false);
+}
+
+void CMainDlg::OnPreview() {
+  if (!m_running) StartRun(/*dry_run=*/true);
+}
+
+void CMainDlg::StartRun(bool dry_run) {
   UpdateData(true);
   if (m_strBaseDir.empty()) {
     // The engine walks no folder without a name; say so rather than
@@ -94,19 +173,253 @@ void CMainDlg::OnStart() {
   }
   // Never two runs in one tree at once. The dialog does not wait: it
   // would stop answering until the other run ends.
-  std::unique_ptr<RunLock> lock;
   RunLock::Options lock_options;
   lock_options.no_wait = true;
-  const Status locked = RunLock::Take(m_strBaseDir, lock_options, &lock);
+  const Status locked =
+      RunLock::Take(m_strBaseDir, lock_options, &m_runLock);
   if (!locked.ok()) {
     ShowMessage(this, ToQString(locked.reason()), QMessageBox::Warning);
     return;
   }
   m_listFiles.ResetContent();
   m_problemReports.clear();
-  m_engine.set_settings(SettingsOfFields());
-  ProcessFolder(m_strBaseDir);
-  if (m_engine.problems().any()) TellOfProblems();
+  RunSettings settings = SettingsOfFields();
+  settings.dry_run = dry_run;
+  m_runKind = dry_run ? RunKind::kPreview : RunKind::kRun;
+  m_engine.set_settings(std::move(settings));
+  // A Stop pressed just as the last run ended is still standing and
+  // would stop this one at once; a run of no folder walks nothing and
+  // clears it.
+  if (m_engine.stop_requested()) m_engine.ProcessFolder(std::string());
+  BeginRun([this, folder = m_strBaseDir] { ProcessFolder(folder); });
+}
+
+bool CMainDlg::FindRunToUndo(RunSummary* found) const {
+  std::vector<RunSummary> runs;
+  if (!ListRuns(m_fileSystem, RunsFolder(), &runs).ok()) return false;
+  for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
+    if (run->undone) continue;
+    *found = *run;
+    return true;
+  }
+  return false;
+}
+
+void CMainDlg::ShowUndoable() {
+  RunSummary run;
+  if (QWidget* undo = GetDlgItem(IDC_UNDO))
+    undo->setEnabled(!m_running && FindRunToUndo(&run));
+}
+
+void CMainDlg::OnUndo() {
+  RunSummary run;
+  if (m_running || !FindRunToUndo(&run)) return ShowUndoable();
+  if (run.damaged()) {
+    // Refused rather than passed over, so no older run is undone first.
+    ShowMessage(this,
+                QStringLiteral("The latest run cannot be undone: its journal "
+                               "is damaged (%1).")
+                    .arg(ToQString(run.damage)),
+                QMessageBox::Warning);
+    return;
+  }
+  const JournalHeader& header = run.header;
+  QString when =
+      QDateTime::fromSecsSinceEpoch(header.started).toString(Qt::ISODate);
+  when.replace(QLatin1Char('T'), QLatin1Char(' '));
+  const QString question =
+      QStringLiteral("Undo the run of %1 in %2, %3 \u2192 %4, which changed "
+                     "the text of %5 and renamed %6?")
+          .arg(when, ToQString(header.base_dir), ToQString(header.find),
+               ToQString(header.replace),
+               Count(run.files_changed, "file", "files"),
+               Count(run.files_renamed, "file", "files"));
+  QMessageBox confirm(QMessageBox::Question,
+                      QCoreApplication::applicationName(), question,
+                      QMessageBox::Yes | QMessageBox::No, this);
+  confirm.setDefaultButton(QMessageBox::No);
+  if (confirm.exec() != QMessageBox::Yes) return;
+
+  RunLock::Options lock_options;
+  lock_options.no_wait = true;
+  const Status locked =
+      RunLock::Take(header.base_dir, lock_options, &m_runLock);
+  if (!locked.ok()) {
+    ShowMessage(this, ToQString(locked.reason()), QMessageBox::Warning);
+    return;
+  }
+  m_listFiles.ResetContent();
+  m_problemReports.clear();
+  m_runKind = RunKind::kUndo;
+  m_undo = std::make_unique<UndoRun>(&m_runEvents, m_fileSystem);
+  m_undoStatus = Status();
+  BeginRun([this, runs = RunsFolder(), id = run.id] {
+    m_undoStatus = m_undo->Undo(runs, id, /*dry_run=*/false);
+  });
+}
+
+void CMainDlg::RequestStopOfRun() {
+  if (m_runKind == RunKind::kUndo && m_undo)
+    m_undo->RequestStop();
+  else
+    m_engine.RequestStop();
+}
+
+void CMainDlg::BeginRun(std::function<void()> work) {
+  m_runEvents.Reset();
+  m_arrived.clear();
+  m_arrivedDone = 0;
+  m_walkEnded = false;
+  m_filesChanged = 0;
+  m_filesFailed = 0;
+  m_stopPressed = false;
+  ShowRunning(true);
+  m_runClock.start();
+  ShowProgress();
+  m_progressTimer.start();
+  m_worker = std::thread([this, work = std::move(work)] {
+    work();
+    m_runEvents.RunEnded();
+  });
+}
+
+void CMainDlg::OnRunEvents() {
+  if (!m_running) return;  // a call posted before the run was finished
+  TakeRunEvents();
+  ListArrivedFiles(kFilesListedPerTurn);
+  if (m_arrivedDone < m_arrived.size()) {
+    // The rest in the next turn, after whatever else waits.
+    QMetaObject::invokeMethod(
+        this, [this] { RunHandler([this] { OnRunEvents(); }); },
+        Qt::QueuedConnection);
+  } else if (m_walkEnded) {
+    EndRun(/*tell=*/true);
+  }
+}
+
+void CMainDlg::TakeRunEvents() {
+  RunEvents::Batch batch = m_runEvents.Take();
+  for (const Problem& problem : batch.problems) OnProblem(problem);
+  if (m_arrivedDone == m_arrived.size()) {
+    m_arrived.clear();
+    m_arrivedDone = 0;
+  }
+  for (RunEvents::ChangedFile& file : batch.files)
+    m_arrived.push_back(std::move(file));
+  if (batch.run_ended) m_walkEnded = true;
+}
+
+void CMainDlg::ListArrivedFiles(std::size_t limit) {
+  const std::size_t end = std::min(m_arrived.size(), m_arrivedDone + limit);
+  std::vector<std::string> paths;
+  paths.reserve(end - m_arrivedDone);
+  for (; m_arrivedDone < end; ++m_arrivedDone) {
+    RunEvents::ChangedFile& file = m_arrived[m_arrivedDone];
+    ++(HasFailure(file.changes) ? m_filesFailed : m_filesChanged);
+    m_changeLog.Record(file.path, std::move(file.changes));
+    paths.push_back(std::move(file.path));
+  }
+  m_listFiles.AddStrings(paths);
+}
+
+void CMainDlg::FinishRunNow() {
+  if (!m_running) return;
+  m_stopPressed = true;
+  RequestStopOfRun();
+  m_worker.join();
+  // The worker told its last before it ended: list everything, so that
+  // the lists match the disk when the dialog closes.
+  TakeRunEvents();
+  ListArrivedFiles(m_arrived.size());
+  EndRun(/*tell=*/false);
+}
+
+void CMainDlg::EndRun(bool tell) {
+  // The worker's last act was to say the walk ended.
+  if (m_worker.joinable()) m_worker.join();
+  m_runLock.reset();
+  m_arrived.clear();
+  m_arrivedDone = 0;
+  m_progressTimer.stop();
+  ShowRunning(false);
+  ShowRunEnding();
+  if (m_runKind == RunKind::kUndo) {
+    if (tell && !m_undoStatus.ok())
+      ShowMessage(this, ToQString(m_undoStatus.reason()),
+                  QMessageBox::Warning);
+    else if (tell && !m_undo->mark_failure().empty())
+      ShowMessage(this, ToQString(m_undo->mark_failure()),
+                  QMessageBox::Warning);
+  } else if (tell && m_engine.problems().any()) {
+    TellOfProblems();
+  }
+  ShowUndoable();
+}
+
+void CMainDlg::ShowRunning(bool running) {
+  m_running = running;
+  if (auto* start = qobject_cast<QAbstractButton*>(GetDlgItem(IDC_START)))
+    start->setText(running ? QStringLiteral("Stop") : QStringLiteral("Start"));
+  for (int id : kSetupControls)
+    if (QWidget* control = GetDlgItem(id)) control->setEnabled(!running);
+}
+
+void CMainDlg::ShowProgress() {
+  if (m_runKind == RunKind::kUndo) {
+    SetStatus(Count(m_filesChanged + m_filesFailed, "file", "files") +
+              QStringLiteral(" undone so far"));
+    return;
+  }
+  const RunProgress progress = m_runEvents.progress();
+  SetStatus(QStringLiteral("%1 looked at, %2 changed")
+                .arg(Count(progress.files_looked_at, "file", "files"))
+                .arg(progress.files_changed));
+}
+
+void CMainDlg::ShowRunEnding() {
+  if (m_runKind == RunKind::kUndo) {
+    if (!m_undoStatus.ok()) {
+      SetStatus(QStringLiteral("Nothing was undone."));
+      return;
+    }
+    QString text = Count(m_filesChanged, "file", "files") +
+                   QStringLiteral(" restored");
+    if (m_filesFailed > 0)
+      text += QStringLiteral(", %1 could not be").arg(m_filesFailed);
+    SetStatus((m_stopPressed ? QStringLiteral("Stopped: ")
+                             : QStringLiteral("Undone: ")) +
+              text);
+    return;
+  }
+  const ProblemCounts& problems = m_engine.problems();
+  if (m_runKind == RunKind::kPreview) {
+    QString text = Count(m_filesChanged, "file", "files") +
+                   QStringLiteral(" would change");
+    if (m_filesFailed > 0)
+      text += QStringLiteral(", %1 would fail").arg(m_filesFailed);
+    text += QStringLiteral(". Nothing was written.");
+    SetStatus((m_stopPressed ? QStringLiteral("Stopped: ")
+                             : QStringLiteral("Preview: ")) +
+              text);
+    return;
+  }
+  QString text = Count(m_filesChanged, "file", "files") +
+                 QStringLiteral(" changed");
+  if (m_filesFailed > 0)
+    text += QStringLiteral(", %1 failed,").arg(m_filesFailed);
+  if (m_stopPressed || problems.out_of_memory || problems.journal) {
+    text = QStringLiteral("Stopped: ") + text;
+    if (text.endsWith(QLatin1Char(','))) text.chop(1);
+  } else {
+    const double seconds = double(m_runClock.elapsed()) / 1000.0;
+    text += QStringLiteral(" in %1 s").arg(seconds, 0, 'f', 1);
+  }
+  SetStatus(text);
+}
+
+void CMainDlg::SetStatus(const QString& text) {
+  if (auto* status = qobject_cast<QLabel*>(GetDlgItem(IDC_STATUS)))
+    status->setText(text);
 }
 
 RunSettings CMainDlg::SettingsOfFields() const {
@@ -131,12 +444,6 @@ void CMainDlg::OnSelchangeFiles() {
   m_listChanges.ResetContent();
   for (const std::string& entry : m_changeLog.LookUp(path))
     m_listChanges.AddString(entry);
-}
-
-void CMainDlg::OnFileChanged(const std::string& path,
-                             const ChangeList& changes) {
-  m_changeLog.Record(path, changes);
-  m_listFiles.AddString(path);
 }
 
 void CMainDlg::OnProblem(const Problem& problem) {

@@ -47,6 +47,11 @@ inline void ClickItem(QListWidget* list, const QString& text) {
                     list->visualItemRect(found.first()).center());
 }
 
+// Waits for a run the dialog began to end: its last file listed, its
+// message answered.
+#define VS_WAIT_FOR_RUN(dialog) \
+  QTRY_VERIFY_WITH_TIMEOUT(!(dialog).IsRunning(), 60000)
+
 // The id of the control that has the focus, or 0.
 inline int FocusedId(const CDialog& dialog, const QList<int>& ids) {
   for (int id : ids)

@@ -31,15 +31,20 @@ constexpr ControlClass kEdit = ControlClass::kEdit;
 constexpr ControlClass kStatic = ControlClass::kStatic;
 constexpr ControlClass kListBox = ControlClass::kListBox;
 
-// A static is found by what it shows. An icon takes its icon's size; a
-// label keeps its place and height and is never narrower than its text.
+// A static is found by its id, or when it has none by what it shows. An
+// icon takes its icon's size; a label keeps its place and height and is
+// never narrower than its text.
 void CheckStatic(const CDialog& built, const vs::res::ControlTemplate& control,
                  const QRect& pixels) {
   const QString caption = QString::fromUtf8(control.caption);
   const QLabel* found = nullptr;
-  for (const QLabel* label : built.findChildren<QLabel*>()) {
-    const bool is_icon = !label->pixmap().isNull();
-    if (control.image ? is_icon : label->text() == caption) found = label;
+  if (control.id != IDC_STATIC) {
+    found = qobject_cast<const QLabel*>(built.GetDlgItem(control.id));
+  } else {
+    for (const QLabel* label : built.findChildren<QLabel*>()) {
+      const bool is_icon = !label->pixmap().isNull();
+      if (control.image ? is_icon : label->text() == caption) found = label;
+    }
   }
   QVERIFY2(found, qPrintable(caption));
   QCOMPARE(found->pos(), pixels.topLeft());
@@ -142,6 +147,10 @@ void DialogTemplateTest::controls_data() {
       {"replace label", IDC_STATIC, kStatic, "Replace With:", {7, 63, 46, 8}, 0x50020000},
       {"change names", IDC_CHANGE_FILE_NAMES, kButton, "Change Files Name", {7, 98, 77, 10}, 0x50010003},
       {"change text", IDC_CHANGE_TEXT, kButton, "Change Text", {101, 98, 68, 10}, 0x50010003},
+      // Added after the rest, so that their tab order stays as it was.
+      {"status", IDC_STATUS, kStatic, "", {105, 117, 190, 8}, 0x50020000},
+      {"Preview", IDC_PREVIEW, kButton, "Preview", {245, 78, 50, 12}, 0x50010000},
+      {"Undo", IDC_UNDO, kButton, "Undo", {245, 95, 50, 12}, 0x50010000},
   };
   const Row about[] = {
       {"icon", IDC_STATIC, kStatic, "", {11, 17, 20, 20}, 0x50000003},
@@ -179,7 +188,7 @@ void DialogTemplateTest::controls() {
 }
 
 void DialogTemplateTest::controlCounts() {
-  QCOMPARE(FindDialogTemplate(IDD_MAIN_DIALOG)->controls.size(), 17u);
+  QCOMPARE(FindDialogTemplate(IDD_MAIN_DIALOG)->controls.size(), 20u);
   const auto& about = FindDialogTemplate(IDD_ABOUTBOX)->controls;
   QCOMPARE(about.size(), 4u);
   QCOMPARE(about[0].image, IDR_MAINFRAME);

@@ -1,11 +1,20 @@
 // Start and the Files selection on real temporary trees: the sorted Files
 // list, a selected file's entries, what a second run keeps, and what the
 // dialog tells the user when a run cannot go as asked.
+#include <QLabel>
+#include <QAbstractButton>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QTest>
+#include <sys/stat.h>
+
+#include <map>
 #include <memory>
+#include <string>
+#include <vector>
 #include <new>
 
+#include "engine/past_runs.h"
 #include "engine/run_lock.h"
 #include "res/resource.h"
 #include "tests/fault_file_system.h"
@@ -50,6 +59,10 @@ class MainDlgRunTest : public QObject {
   void runProblemsAreTold();
   void anotherRunInTheTreeIsTold();
   void outOfMemoryInHandlerIsToldAndDialogGoesOn();
+  void previewWritesNothingAndListsWhatStartDoes();
+  void undoAfterConfirmationRestoresTheTree();
+  void statusLineTellsHowRunEnded_data();
+  void statusLineTellsHowRunEnded();
 
  private:
   void Open(vs::FileSystem* file_system = vs::RealFileSystem());
@@ -95,6 +108,7 @@ void MainDlgRunTest::Start(const std::string& base, const QString& find,
   Edit(*m_dlg, IDC_FIND)->setText(find);
   Edit(*m_dlg, IDC_REPLACE)->setText(replace);
   Click(Button(*m_dlg, IDC_START));
+  VS_WAIT_FOR_RUN(*m_dlg);
 }
 
 // The list sorts the paths itself: the walk meets sub/z.txt before
@@ -240,6 +254,122 @@ void MainDlgRunTest::outOfMemoryInHandlerIsToldAndDialogGoesOn() {
       });
   Click(Button(*m_dlg, IDC_BROWSE));
   QCOMPARE(Edit(*m_dlg, IDC_BASE_DIR)->text(), QString("/picked"));
+}
+
+// Every entry of the tree, each file with its content and its
+// modification time.
+std::map<std::string, std::string> SnapshotWithTimes(
+    const vs::test::TempFolder& tree) {
+  std::map<std::string, std::string> snapshot = tree.Snapshot();
+  for (auto& [relative, content] : snapshot) {
+    if (content == "<dir>") continue;  // renames inside change its time
+    struct stat info;
+    if (lstat(tree.Path(relative).c_str(), &info) != 0) continue;
+    content += " @" + std::to_string(info.st_mtim.tv_sec) + "." +
+               std::to_string(info.st_mtim.tv_nsec);
+  }
+  return snapshot;
+}
+
+void MainDlgRunTest::previewWritesNothingAndListsWhatStartDoes() {
+  Open();
+  Edit(*m_dlg, IDC_BASE_DIR)->setText(QString::fromStdString(m_tree->path()));
+  Edit(*m_dlg, IDC_FIND)->setText("old");
+  Edit(*m_dlg, IDC_REPLACE)->setText("new");
+  const auto before = SnapshotWithTimes(*m_tree);
+
+  Click(Button(*m_dlg, IDC_PREVIEW));
+  VS_WAIT_FOR_RUN(*m_dlg);
+
+  QCOMPARE(SnapshotWithTimes(*m_tree), before);
+  std::vector<vs::RunSummary> runs;  // no undo journal either
+  QVERIFY(vs::ListRuns(vs::RealFileSystem(), vs::RunsFolder(), &runs).ok());
+  QCOMPARE(runs.size(), 0u);
+  QCOMPARE(qobject_cast<QLabel*>(m_dlg->GetDlgItem(IDC_STATUS))->text(),
+           QString("Preview: 3 files would change. Nothing was written."));
+  const QStringList previewed = Texts(List(*m_dlg, IDC_FILES));
+  ClickItem(List(*m_dlg, IDC_FILES), P("old-notes.txt"));
+  const QStringList previewedChanges = Texts(List(*m_dlg, IDC_CHANGES));
+
+  Click(Button(*m_dlg, IDC_START));
+  VS_WAIT_FOR_RUN(*m_dlg);
+  QCOMPARE(Texts(List(*m_dlg, IDC_FILES)), previewed);
+  ClickItem(List(*m_dlg, IDC_FILES), P("sub.txt"));
+  ClickItem(List(*m_dlg, IDC_FILES), P("old-notes.txt"));
+  QCOMPARE(Texts(List(*m_dlg, IDC_CHANGES)), previewedChanges);
+  QVERIFY(m_tree->Exists("new-notes.txt"));
+  QVERIFY(vs::ListRuns(vs::RealFileSystem(), vs::RunsFolder(), &runs).ok());
+  QCOMPARE(runs.size(), 1u);
+}
+
+// Undo names the run it will undo, does nothing when the user says No,
+// and restores the tree when they say Yes; then there is nothing left to
+// undo.
+void MainDlgRunTest::undoAfterConfirmationRestoresTheTree() {
+  const auto before = SnapshotWithTimes(*m_tree);
+  Open();
+  QVERIFY(!Button(*m_dlg, IDC_UNDO)->isEnabled());
+  Start(m_tree->path(), "old", "new");
+  QVERIFY(Button(*m_dlg, IDC_UNDO)->isEnabled());
+  const auto after_run = m_tree->Snapshot();
+
+  QString question;
+  {
+    ModalAnswer no([&](QWidget* box) {
+      question = qobject_cast<QMessageBox*>(box)->text();
+      QTest::keyClick(box, Qt::Key_Escape);
+    });
+    Click(Button(*m_dlg, IDC_UNDO));
+    QVERIFY(no.answered());
+  }
+  QVERIFY2(question.contains(QString::fromStdString(m_tree->path())) &&
+               question.contains(QString::fromUtf8("old \u2192 new")) &&
+               question.contains("the text of 3 files and renamed 1 file?"),
+           qPrintable(question));
+  QCOMPARE(m_tree->Snapshot(), after_run);
+
+  ModalAnswer yes([](QWidget* box) {
+    auto* message = qobject_cast<QMessageBox*>(box);
+    message->button(QMessageBox::Yes)->click();
+  });
+  Click(Button(*m_dlg, IDC_UNDO));
+  VS_WAIT_FOR_RUN(*m_dlg);
+  QVERIFY(yes.answered());
+
+  QCOMPARE(SnapshotWithTimes(*m_tree), before);
+  QCOMPARE(qobject_cast<QLabel*>(m_dlg->GetDlgItem(IDC_STATUS))->text(),
+           QString("Undone: 3 files restored"));
+  QCOMPARE(List(*m_dlg, IDC_FILES)->count(), 3);
+  QVERIFY(!Button(*m_dlg, IDC_UNDO)->isEnabled());
+}
+
+void MainDlgRunTest::statusLineTellsHowRunEnded_data() {
+  QTest::addColumn<bool>("failRename");
+  QTest::addColumn<QString>("ending");  // a regular expression
+  QTest::newRow("all changed")
+      << false << R"(^3 files changed in \d+\.\d s$)";
+  QTest::newRow("a rename failed")
+      << true << R"(^2 files changed, 1 failed, in \d+\.\d s$)";
+}
+
+void MainDlgRunTest::statusLineTellsHowRunEnded() {
+  QFETCH(bool, failRename);
+  QFETCH(QString, ending);
+  FaultFileSystem file_system;
+  if (failRename)
+    file_system.FailAlways(FaultFileSystem::Op::kRenameNoReplace,
+                           "old-notes.txt", FaultFileSystem::IoError());
+  Open(&file_system);
+  auto* status = qobject_cast<QLabel*>(m_dlg->GetDlgItem(IDC_STATUS));
+  QVERIFY(status);
+  QCOMPARE(status->text(), QString());
+
+  ModalAnswer answer([](QWidget*) {});  // the failure's message
+  Start(m_tree->path(), "old", "new");
+
+  QVERIFY2(QRegularExpression(ending).match(status->text()).hasMatch(),
+           qPrintable(status->text()));
+  QCOMPARE(answer.answered(), failRename);
 }
 
 QTEST_MAIN(MainDlgRunTest)
