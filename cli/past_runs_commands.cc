@@ -218,20 +218,19 @@ int PickRunToUndo(const CliOptions& options, Output* err, std::string* id) {
     *id = options.run_id;
     return kExitSuccess;
   }
-  std::vector<RunSummary> runs;
-  Status status = ListRuns(RealFileSystem(), RunsFolder(), &runs);
+  RunSummary run;
+  bool found = false, any_kept = false;
+  Status status =
+      LatestRunToUndo(RealFileSystem(), RunsFolder(), &run, &found, &any_kept);
   if (!status.ok())
     return Tell(err, "cannot list the runs: " + status.reason(), kExitFailure);
-  if (runs.empty()) return Tell(err, "no run to undo: the journal keeps none",
-                                kExitUsage);
-  for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
-    if (!run->undone) {
-      *id = run->id;
-      return kExitSuccess;
-    }
-  }
-  return Tell(err, "no run to undo: every run kept was undone already",
-              kExitUsage);
+  if (!any_kept)
+    return Tell(err, "no run to undo: the journal keeps none", kExitUsage);
+  if (!found)
+    return Tell(err, "no run to undo: every run kept was undone already",
+                kExitUsage);
+  *id = run.id;
+  return kExitSuccess;
 }
 
 int UndoCommand(const CliOptions& options, const OutputKinds& kinds,

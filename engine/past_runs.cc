@@ -203,6 +203,26 @@ Status Forget(FileSystem* fs, const Folder& runs, const std::string& id,
   return DeleteRunFolder(fs, runs, forgotten, stop);
 }
 
+// The summary of the run `id` of `runs` for the list; false when the run
+// never began and is left out.
+bool SummarizeRun(FileSystem* fs, const Folder& runs, const std::string& id,
+                  RunSummary* summary) {
+  PastRun past;
+  past.summary.id = id;
+  std::unique_ptr<Folder> run;
+  Status status = fs->OpenSubfolder(runs, id, &run);
+  if (status.ok() && NeverBegan(fs, *run)) return false;
+  if (status.ok()) status = ReadRun(fs, *run, &past);
+  if (!status.ok()) {
+    past.summary = RunSummary();
+    past.summary.id = id;
+    past.summary.damage = status.reason();
+  }
+  if (run) past.summary.old_bytes = OldBytes(fs, *run);
+  *summary = std::move(past.summary);
+  return true;
+}
+
 }  // namespace
 
 std::string RunsFolder() { return StateFolder() + "/runs"; }
@@ -258,19 +278,35 @@ Status ListRuns(FileSystem* fs, const std::string& runs_folder,
   Status status = OpenRuns(fs, runs_folder, &folder, &ids);
   if (!status.ok() || !folder) return status;
   for (const std::string& id : ids) {
-    PastRun past;
-    past.summary.id = id;
-    std::unique_ptr<Folder> run;
-    status = fs->OpenSubfolder(*folder, id, &run);
-    if (status.ok() && NeverBegan(fs, *run)) continue;
-    if (status.ok()) status = ReadRun(fs, *run, &past);
-    if (!status.ok()) {
-      past.summary = RunSummary();
-      past.summary.id = id;
-      past.summary.damage = status.reason();
+    RunSummary summary;
+    if (SummarizeRun(fs, *folder, id, &summary))
+      runs->push_back(std::move(summary));
+  }
+  return Status::Ok();
+}
+
+Status LatestRunToUndo(FileSystem* fs, const std::string& runs_folder,
+                       RunSummary* run, bool* found, bool* any_kept) {
+  *found = false;
+  *any_kept = false;
+  std::unique_ptr<Folder> folder;
+  std::vector<std::string> ids;
+  Status status = OpenRuns(fs, runs_folder, &folder, &ids);
+  if (!status.ok() || !folder) return status;
+  for (auto id = ids.rbegin(); id != ids.rend(); ++id) {
+    // Undone runs are passed over without reading their journals.
+    std::unique_ptr<Folder> opened;
+    if (fs->OpenSubfolder(*folder, *id, &opened).ok() &&
+        fs->Exists(*opened, "undone")) {
+      *any_kept = true;
+      continue;
     }
-    if (run) past.summary.old_bytes = OldBytes(fs, *run);
-    runs->push_back(std::move(past.summary));
+    opened.reset();
+    if (!SummarizeRun(fs, *folder, *id, run)) continue;
+    *any_kept = true;
+    if (run->undone) continue;  // undone as it was read
+    *found = true;
+    return Status::Ok();
   }
   return Status::Ok();
 }

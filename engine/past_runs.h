@@ -62,6 +62,12 @@ inline constexpr std::int64_t kRunsKeptSeconds = 30 * 24 * 60 * 60;
 Status ListRuns(FileSystem* file_system, const std::string& runs_folder,
                 std::vector<RunSummary>* runs);
 
+// The run an undo names by default: the latest not undone yet. A damaged
+// one counts, to be refused rather than passed over. Only its journal is
+// read. `*any_kept` tells whether the journal keeps any run at all.
+Status LatestRunToUndo(FileSystem* file_system, const std::string& runs_folder,
+                       RunSummary* run, bool* found, bool* any_kept);
+
 // Reads the run `id`: kNotFound "no run ID" when there is none, the
 // journal's damage as an error when it does not decode.
 Status LoadRun(FileSystem* file_system, const std::string& runs_folder,

@@ -137,6 +137,64 @@ TEST_F(PastRunsTest, ListsEveryRunWhatItDidAndHowItEnded) {
             loaded.changes.entries[1]);
 }
 
+// Undo's default: the newest run not undone, a damaged one included (to
+// be refused), runs never begun and runs undone passed over.
+TEST_F(PastRunsTest, LatestRunToUndoIsTheNewestNotUndone) {
+  RunSummary run;
+  bool found = true, any_kept = true;
+  ASSERT_TRUE(
+      LatestRunToUndo(RealFileSystem(), Runs(), &run, &found, &any_kept).ok());
+  EXPECT_FALSE(found);
+  EXPECT_FALSE(any_kept);
+
+  tree_.Write("a.txt", "foo\n");
+  {
+    HandJournal older(tree_.path(), Runs(), "20261210-100000-1");
+    older.Change("", "a.txt", "bar\n");
+    older.Write();
+  }
+  const std::string damaged = Runs() + "/20261210-110000-2";
+  {
+    HandJournal journal(tree_.path(), Runs(), "20261210-110000-2");
+    journal.Write();
+    test::WriteFile(damaged + "/run", "not a journal\n");
+  }
+  {
+    HandJournal undone(tree_.path(), Runs(), "20261210-120000-3");
+    undone.Write();
+    test::WriteFile(undone.run_folder() + "/undone", "1\n");
+    HandJournal unbegun(tree_.path(), Runs(), "20261210-130000-4");
+    unbegun.Write();
+    ASSERT_EQ(0, unlink((unbegun.run_folder() + "/changes").c_str()));
+  }
+
+  struct Case {
+    const char* step;
+    const char* undone_file;  // marked undone before the lookup
+    const char* expected;     // the run found, or nullptr for none
+  };
+  for (const Case& c : {
+           Case{"damaged is newest", nullptr, "20261210-110000-2"},
+           Case{"damaged undone", "/20261210-110000-2/undone",
+                "20261210-100000-1"},
+           Case{"all undone", "/20261210-100000-1/undone", nullptr},
+       }) {
+    SCOPED_TRACE(c.step);
+    if (c.undone_file) test::WriteFile(Runs() + c.undone_file, "1\n");
+    ASSERT_TRUE(
+        LatestRunToUndo(RealFileSystem(), Runs(), &run, &found, &any_kept)
+            .ok());
+    EXPECT_TRUE(any_kept);
+    EXPECT_EQ(c.expected != nullptr, found);
+    if (!c.expected || !found) continue;
+    EXPECT_EQ(c.expected, run.id);
+    EXPECT_EQ(run.id == "20261210-110000-2", run.damaged());
+    if (!run.damaged()) {
+      EXPECT_EQ(1u, run.files_changed);
+    }
+  }
+}
+
 TEST_F(PastRunsTest, ForgetsOneRunOrNoneThatIsNotARun) {
   EmptyRun("20261210-100000-1", 1);
   tree_.Write("a.txt", "foo\n");

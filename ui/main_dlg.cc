@@ -80,6 +80,7 @@ CMainDlg::CMainDlg(QWidget* parent, FileSystem* file_system)
 }
 
 CMainDlg::~CMainDlg() {
+  if (m_undoLookup.joinable()) m_undoLookup.join();
   if (!m_running) return;
   m_stopPressed = true;
   RequestStopOfRun();
@@ -194,26 +195,35 @@ void CMainDlg::StartRun(bool dry_run) {
   BeginRun([this, folder = m_strBaseDir] { ProcessFolder(folder); });
 }
 
-bool CMainDlg::FindRunToUndo(RunSummary* found) const {
-  std::vector<RunSummary> runs;
-  if (!ListRuns(m_fileSystem, RunsFolder(), &runs).ok()) return false;
-  for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
-    if (run->undone) continue;
-    *found = *run;
-    return true;
-  }
-  return false;
-}
-
 void CMainDlg::ShowUndoable() {
-  RunSummary run;
-  if (QWidget* undo = GetDlgItem(IDC_UNDO))
-    undo->setEnabled(!m_running && FindRunToUndo(&run));
+  if (QWidget* undo = GetDlgItem(IDC_UNDO)) undo->setEnabled(false);
+  m_runToUndo.reset();
+  if (m_running) return;
+  // One lookup at a time; an earlier one reads at most one journal.
+  if (m_undoLookup.joinable()) m_undoLookup.join();
+  ++m_undoLookupsPending;
+  m_undoLookup = std::thread([this, runs = RunsFolder()] {
+    RunSummary run;
+    bool latest_found = false, any_kept = false;
+    const bool found = LatestRunToUndo(m_fileSystem, runs, &run,
+                                       &latest_found, &any_kept)
+                           .ok() &&
+                       latest_found;
+    // Posted events die with the dialog, which joins this thread first.
+    QMetaObject::invokeMethod(
+        this,
+        [this, found, run = std::move(run)] {
+          if (--m_undoLookupsPending > 0 || m_running || !found) return;
+          m_runToUndo = run;
+          if (QWidget* undo = GetDlgItem(IDC_UNDO)) undo->setEnabled(true);
+        },
+        Qt::QueuedConnection);
+  });
 }
 
 void CMainDlg::OnUndo() {
-  RunSummary run;
-  if (m_running || !FindRunToUndo(&run)) return ShowUndoable();
+  if (m_running || !m_runToUndo) return;
+  const RunSummary run = *m_runToUndo;
   if (run.damaged()) {
     // Refused rather than passed over, so no older run is undone first.
     ShowMessage(this,

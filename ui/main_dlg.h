@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,6 +46,8 @@ class CMainDlg : public CDialog {
 
   // From the click of Start until the run's last file is listed.
   bool IsRunning() const { return m_running; }
+  // Whether the run Undo would undo is still being looked for.
+  bool IsFindingRunToUndo() const { return m_undoLookupsPending > 0; }
 
   // Replaces the folder picker that Browse shows.
   void SetFolderPicker(FolderPicker picker) {
@@ -109,9 +112,9 @@ class CMainDlg : public CDialog {
   void BeginRun(std::function<void()> work);
   // Asks whatever runs on the worker to stop.
   void RequestStopOfRun();
-  // The run Undo would undo; false when there is none.
-  bool FindRunToUndo(RunSummary* run) const;
-  // Undo enabled when there is a run to undo and nothing runs.
+  // Looks for the run Undo would undo, off the GUI thread: a large run's
+  // journal takes a while to read. Undo is disabled until it is found,
+  // and stays so while a run goes or when there is none.
   void ShowUndoable();
   // A batch of the run's news waits: takes it, and lists what arrived.
   void OnRunEvents();
@@ -155,6 +158,11 @@ class CMainDlg : public CDialog {
   // The undo on the worker, while one goes; and how it ended.
   std::unique_ptr<UndoRun> m_undo;
   Status m_undoStatus;
+  // The latest lookup of the run to undo, and the lookups whose answer
+  // has not arrived yet; only the latest one's answer counts.
+  std::thread m_undoLookup;
+  int m_undoLookupsPending = 0;
+  std::optional<RunSummary> m_runToUndo;  // as the latest lookup found it
   QElapsedTimer m_runClock;
   QTimer m_progressTimer;  // shows the counts while a run goes
 

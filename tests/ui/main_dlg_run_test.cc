@@ -308,9 +308,10 @@ void MainDlgRunTest::previewWritesNothingAndListsWhatStartDoes() {
 void MainDlgRunTest::undoAfterConfirmationRestoresTheTree() {
   const auto before = SnapshotWithTimes(*m_tree);
   Open();
+  QTRY_VERIFY(!m_dlg->IsFindingRunToUndo());
   QVERIFY(!Button(*m_dlg, IDC_UNDO)->isEnabled());
   Start(m_tree->path(), "old", "new");
-  QVERIFY(Button(*m_dlg, IDC_UNDO)->isEnabled());
+  QTRY_VERIFY(Button(*m_dlg, IDC_UNDO)->isEnabled());
   const auto after_run = m_tree->Snapshot();
 
   QString question;
@@ -340,6 +341,7 @@ void MainDlgRunTest::undoAfterConfirmationRestoresTheTree() {
   QCOMPARE(qobject_cast<QLabel*>(m_dlg->GetDlgItem(IDC_STATUS))->text(),
            QString("Undone: 3 files restored"));
   QCOMPARE(List(*m_dlg, IDC_FILES)->count(), 3);
+  QTRY_VERIFY(!m_dlg->IsFindingRunToUndo());
   QVERIFY(!Button(*m_dlg, IDC_UNDO)->isEnabled());
 }
 

@@ -129,6 +129,7 @@ void MainDlgTest::firstDisplay() {
     QCOMPARE(CheckBox(*m_dlg, id)->checkState(), Qt::Checked);
   QCOMPARE(List(*m_dlg, IDC_FILES)->count(), 0);
   QCOMPARE(List(*m_dlg, IDC_CHANGES)->count(), 0);
+  QTRY_VERIFY(!m_dlg->IsFindingRunToUndo());
   QVERIFY(!m_dlg->GetDlgItem(IDC_UNDO)->isEnabled());  // no run kept yet
   QCOMPARE(QApplication::focusWidget(), m_dlg->GetDlgItem(IDOK));
   QCOMPARE(m_dlg->windowTitle(), QString("Vellumshaper"));
