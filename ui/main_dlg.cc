@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "engine/change_entry.h"
+#include "engine/line_pattern.h"
 #include "engine/state_folder.h"
 #include "res/resource.h"
 #include "res/string_table.h"
@@ -179,6 +180,16 @@ void CMainDlg::StartRun(bool dry_run) {
                 QMessageBox::Information);
     return;
   }
+  RunSettings settings = SettingsOfFields();
+  settings.dry_run = dry_run;
+  // Settings the engine cannot run (a regular expression that does not
+  // compile, one a double-byte code page cannot take) would change
+  // nothing: refused before anything is walked, as the command line does.
+  const std::string bad_pattern = MatchingError(settings);
+  if (!bad_pattern.empty()) {
+    ShowMessage(this, ToQString(bad_pattern), QMessageBox::Warning);
+    return;
+  }
   // Never two runs in one tree at once. The dialog does not wait: it
   // would stop answering until the other run ends.
   RunLock::Options lock_options;
@@ -191,8 +202,6 @@ void CMainDlg::StartRun(bool dry_run) {
   }
   m_listFiles.ResetContent();
   m_problemReports.clear();
-  RunSettings settings = SettingsOfFields();
-  settings.dry_run = dry_run;
   m_runKind = dry_run ? RunKind::kPreview : RunKind::kRun;
   m_engine.set_settings(std::move(settings));
   // A Stop pressed just as the last run ended is still standing and

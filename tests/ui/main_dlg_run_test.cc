@@ -68,6 +68,8 @@ class MainDlgRunTest : public QObject {
   void statusLineTellsHowRunEnded();
   void matchModesReachTheRun_data();
   void matchModesReachTheRun();
+  void patternThatCannotRunIsRefused_data();
+  void patternThatCannotRunIsRefused();
   void matchModesAreDisabledWhileRunGoes();
 
  private:
@@ -430,6 +432,52 @@ void MainDlgRunTest::matchModesReachTheRun() {
   QCOMPARE(QByteArray::fromStdString(tree.Read("t.txt")), changed);
   QCOMPARE(CheckBox(*m_dlg, IDC_PRESERVE_CASE)->isEnabled(),
            CheckBox(*m_dlg, IDC_IGNORE_CASE)->isChecked());
+}
+
+void MainDlgRunTest::patternThatCannotRunIsRefused_data() {
+  QTest::addColumn<int>("button");
+  QTest::addColumn<QString>("find");
+  QTest::addColumn<QString>("replace");
+  QTest::addColumn<QString>("told");
+  QTest::newRow("Start, no pattern")
+      << IDC_START << "old(" << "new" << "invalid regular expression 'old('";
+  QTest::newRow("Preview, no pattern")
+      << IDC_PREVIEW << "[old" << "new" << "invalid regular expression '[old'";
+  QTest::newRow("Start, a group the pattern lacks")
+      << IDC_START << "(old)" << "$2" << "the replacement names group 2";
+}
+
+// The engine's verdict, in a message, before anything is looked at:
+// the tree, the Files list and the undo journal stay as they were.
+void MainDlgRunTest::patternThatCannotRunIsRefused() {
+  QFETCH(int, button);
+  QFETCH(QString, find);
+  QFETCH(QString, replace);
+  QFETCH(QString, told);
+  FaultFileSystem file_system;
+  Open(&file_system);
+  Start(m_tree->path(), "old", "older");
+  const QStringList listed = Texts(List(*m_dlg, IDC_FILES));
+  const auto before = SnapshotWithTimes(*m_tree);
+  const std::size_t calls = file_system.calls().size();
+
+  Click(CheckBox(*m_dlg, IDC_REGEX));
+  Edit(*m_dlg, IDC_FIND)->setText(find);
+  Edit(*m_dlg, IDC_REPLACE)->setText(replace);
+  Message message;
+  ModalAnswer answer([&](QWidget* box) { message = Read(box); });
+  Click(Button(*m_dlg, button));
+  VS_WAIT_FOR_RUN(*m_dlg);
+
+  QVERIFY(answer.answered());
+  QCOMPARE(message.icon, QMessageBox::Warning);
+  QVERIFY2(message.text.startsWith(told), qPrintable(message.text));
+  QCOMPARE(file_system.calls().size(), calls);
+  QCOMPARE(SnapshotWithTimes(*m_tree), before);
+  QCOMPARE(Texts(List(*m_dlg, IDC_FILES)), listed);
+  std::vector<vs::RunSummary> runs;  // the first run's journal alone
+  QVERIFY(vs::ListRuns(vs::RealFileSystem(), vs::RunsFolder(), &runs).ok());
+  QCOMPARE(runs.size(), 1u);
 }
 
 // Held in its first listing, the run goes on while the four check boxes
