@@ -457,6 +457,8 @@ void MainDlgRunTest::patternThatCannotRunIsRefused() {
   FaultFileSystem file_system;
   Open(&file_system);
   Start(m_tree->path(), "old", "older");
+  // Whatever the dialog reads to offer Undo is read before counting.
+  QTRY_VERIFY(Button(*m_dlg, IDC_UNDO)->isEnabled());
   const QStringList listed = Texts(List(*m_dlg, IDC_FILES));
   const auto before = SnapshotWithTimes(*m_tree);
   const std::size_t calls = file_system.calls().size();
@@ -487,7 +489,7 @@ void MainDlgRunTest::matchModesAreDisabledWhileRunGoes() {
   std::atomic<bool> walk_waits{false};
   std::atomic<bool> walk_may_go{false};
   FaultFileSystem file_system;
-  file_system.Before(FaultFileSystem::Op::kListFolder, "", [&] {
+  file_system.Before(FaultFileSystem::Op::kListFolder, m_tree->path(), [&] {
     walk_waits = true;
     for (int i = 0; i < 6000 && !walk_may_go; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
