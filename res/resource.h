@@ -37,3 +37,9 @@ inline constexpr int IDC_STATUS = 1012;
 inline constexpr int IDC_PREVIEW = 1013;
 // Under Preview: undoes the latest run not undone yet.
 inline constexpr int IDC_UNDO = 1014;
+// A row under the check boxes: how Find What is matched.
+inline constexpr int IDC_IGNORE_CASE = 1015;
+// Only usable with Ignore Case.
+inline constexpr int IDC_PRESERVE_CASE = 1016;
+inline constexpr int IDC_WHOLE_WORD = 1017;
+inline constexpr int IDC_REGEX = 1018;

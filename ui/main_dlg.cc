@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "engine/change_entry.h"
+#include "engine/line_pattern.h"
 #include "engine/state_folder.h"
 #include "res/resource.h"
 #include "res/string_table.h"
@@ -36,11 +37,11 @@ constexpr std::size_t kFilesListedPerTurn = 500;
 constexpr int kProgressIntervalMs = 250;
 
 // The controls that set up a run, disabled while one goes.
-constexpr int kSetupControls[] = {IDC_BROWSE,     IDC_BASE_DIR,
-                                  IDC_SUBFOLDERS, IDC_FIND,
-                                  IDC_REPLACE,    IDC_CHANGE_FILE_NAMES,
-                                  IDC_CHANGE_TEXT, IDC_PREVIEW,
-                                  IDC_UNDO};
+constexpr int kSetupControls[] = {
+    IDC_BROWSE,  IDC_BASE_DIR,          IDC_SUBFOLDERS,    IDC_FIND,
+    IDC_REPLACE, IDC_CHANGE_FILE_NAMES, IDC_CHANGE_TEXT,   IDC_PREVIEW,
+    IDC_UNDO,    IDC_IGNORE_CASE,       IDC_PRESERVE_CASE, IDC_WHOLE_WORD,
+    IDC_REGEX};
 
 bool StartsWith(const std::string& text, std::string_view start) {
   return text.compare(0, start.size(), start) == 0;
@@ -74,6 +75,7 @@ CMainDlg::CMainDlg(QWidget* parent, FileSystem* file_system)
   MapClicked(IDC_START, &CMainDlg::OnStart);
   MapClicked(IDC_PREVIEW, &CMainDlg::OnPreview);
   MapClicked(IDC_UNDO, &CMainDlg::OnUndo);
+  MapClicked(IDC_IGNORE_CASE, &CMainDlg::OnIgnoreCase);
   MapSelChange(IDC_FILES, &CMainDlg::OnSelchangeFiles);
   m_progressTimer.setInterval(kProgressIntervalMs);
   connect(&m_progressTimer, &QTimer::timeout, this, &CMainDlg::ShowProgress);
@@ -97,6 +99,10 @@ void CMainDlg::DoDataExchange(CDataExchange* pDX) {
   DDX_Text(pDX, IDC_REPLACE, m_strReplace);
   DDX_Check(pDX, IDC_CHANGE_FILE_NAMES, m_bChangeFileNames);
   DDX_Check(pDX, IDC_CHANGE_TEXT, m_bChangeText);
+  DDX_Check(pDX, IDC_IGNORE_CASE, m_bIgnoreCase);
+  DDX_Check(pDX, IDC_PRESERVE_CASE, m_bPreserveCase);
+  DDX_Check(pDX, IDC_WHOLE_WORD, m_bWholeWord);
+  DDX_Check(pDX, IDC_REGEX, m_bRegex);
 }
 
 bool CMainDlg::OnInitDialog() {
@@ -113,6 +119,7 @@ bool CMainDlg::OnInitDialog() {
   // One icon with both images: the window manager takes the large one for
   // the task switcher and the small one for the caption.
   setWindowIcon(m_hIcon);
+  ShowPreserveCaseUsable();
   ShowUndoable();
   return true;
 }
@@ -137,6 +144,8 @@ void CMainDlg::OnBrowse() {
   m_strBaseDir = ToLocalBytes(*folder);
   UpdateData(false);
 }
+
+void CMainDlg::OnIgnoreCase() { ShowPreserveCaseUsable(); }
 
 void CMainDlg::OnOK() {
   FinishRunNow();
@@ -172,6 +181,16 @@ void CMainDlg::StartRun(bool dry_run) {
                 QMessageBox::Information);
     return;
   }
+  RunSettings settings = SettingsOfFields();
+  settings.dry_run = dry_run;
+  // Settings the engine cannot run (a regular expression that does not
+  // compile, one a double-byte code page cannot take) would change
+  // nothing: refused before anything is walked, as the command line does.
+  const std::string bad_pattern = MatchingError(settings);
+  if (!bad_pattern.empty()) {
+    ShowMessage(this, ToQString(bad_pattern), QMessageBox::Warning);
+    return;
+  }
   // Never two runs in one tree at once. The dialog does not wait: it
   // would stop answering until the other run ends.
   RunLock::Options lock_options;
@@ -184,8 +203,6 @@ void CMainDlg::StartRun(bool dry_run) {
   }
   m_listFiles.ResetContent();
   m_problemReports.clear();
-  RunSettings settings = SettingsOfFields();
-  settings.dry_run = dry_run;
   m_runKind = dry_run ? RunKind::kPreview : RunKind::kRun;
   m_engine.set_settings(std::move(settings));
   // A Stop pressed just as the last run ended is still standing and
@@ -372,6 +389,15 @@ void CMainDlg::ShowRunning(bool running) {
     start->setText(running ? QStringLiteral("Stop") : QStringLiteral("Start"));
   for (int id : kSetupControls)
     if (QWidget* control = GetDlgItem(id)) control->setEnabled(!running);
+  ShowPreserveCaseUsable();
+}
+
+void CMainDlg::ShowPreserveCaseUsable() {
+  auto* ignore_case =
+      qobject_cast<QAbstractButton*>(GetDlgItem(IDC_IGNORE_CASE));
+  if (QWidget* preserve_case = GetDlgItem(IDC_PRESERVE_CASE))
+    preserve_case->setEnabled(!m_running && ignore_case &&
+                              ignore_case->isChecked());
 }
 
 void CMainDlg::ShowProgress() {
@@ -440,6 +466,12 @@ RunSettings CMainDlg::SettingsOfFields() const {
   settings.sub_folders = m_bSubFolders != 0;
   settings.change_names = m_bChangeFileNames != 0;
   settings.change_text = m_bChangeText != 0;
+  settings.modes.ignore_case = m_bIgnoreCase != 0;
+  // Greyed out without Ignore Case, Preserve Case keeps its check mark
+  // for when Ignore Case comes back, but does nothing.
+  settings.modes.preserve_case = m_bIgnoreCase != 0 && m_bPreserveCase != 0;
+  settings.modes.whole_word = m_bWholeWord != 0;
+  settings.modes.regex = m_bRegex != 0;
   // Every run keeps its undo journal in the user's state folder.
   settings.state_folder = StateFolder();
   return settings;

@@ -65,6 +65,11 @@ class CMainDlg : public CDialog {
   std::string m_strReplace;
   int m_bChangeFileNames = 1;
   int m_bChangeText = 1;
+  // How Find What is matched; all clear matches it byte for byte.
+  int m_bIgnoreCase = 0;
+  int m_bPreserveCase = 0;  // taken only with m_bIgnoreCase
+  int m_bWholeWord = 0;
+  int m_bRegex = 0;
 
   // The changes of every file the runs so far listed, by path as found.
   ChangeLog m_changeLog;
@@ -88,6 +93,7 @@ class CMainDlg : public CDialog {
   void OnPreview();
   // Undoes the latest run not undone yet, once the user confirms it.
   void OnUndo();
+  void OnIgnoreCase();
   void OnSelchangeFiles();
 
   // The engine's operations, run with the settings of the latest Start.
@@ -129,6 +135,8 @@ class CMainDlg : public CDialog {
   void EndRun(bool tell);
   // Start or Stop, and the setup controls enabled or not.
   void ShowRunning(bool running);
+  // Preserve Case enabled when Ignore Case is checked and nothing runs.
+  void ShowPreserveCaseUsable();
   // The status line: the run's counts as it goes, then how it ended.
   void ShowProgress();
   void ShowRunEnding();

@@ -70,6 +70,8 @@ class DialogTemplateTest : public QObject {
   void controls_data();
   void controls();
   void controlCounts();
+  void controlsLieApartInsideTheDialog_data();
+  void controlsLieApartInsideTheDialog();
   void unitsToPixels_data();
   void unitsToPixels();
   void dialogFont_data();
@@ -86,7 +88,7 @@ void DialogTemplateTest::dialogs_data() {
   QTest::addColumn<uint>("exStyle");
   QTest::addColumn<bool>("extended");
   QTest::newRow("main") << IDD_MAIN_DIALOG << "Vellumshaper"
-                        << DluRect{0, 0, 302, 287} << 0x90C800C0u << 0x00040000u
+                        << DluRect{0, 0, 302, 304} << 0x90C800C0u << 0x00040000u
                         << true;
   QTest::newRow("about") << IDD_ABOUTBOX << "About Vellumshaper"
                          << DluRect{0, 0, 235, 55} << 0x80C800C0u << 0u
@@ -130,16 +132,16 @@ void DialogTemplateTest::controls_data() {
   };
   // clang-format off
   const Row main[] = {
-      {"OK", IDOK, kButton, "OK", {245, 266, 50, 14}, 0x50010001},
-      {"Cancel", IDCANCEL, kButton, "Cancel", {187, 266, 50, 14}, 0x50010000},
+      {"OK", IDOK, kButton, "OK", {245, 283, 50, 14}, 0x50010001},
+      {"Cancel", IDCANCEL, kButton, "Cancel", {187, 283, 50, 14}, 0x50010000},
       {"Browse", IDC_BROWSE, kButton, "Browse", {245, 22, 50, 12}, 0x50010000},
       {"base dir", IDC_BASE_DIR, kEdit, "", {7, 23, 222, 12}, 0x50810080},
       {"base label", IDC_STATIC, kStatic, "Base Directory:", {7, 10, 57, 8}, 0x50020000},
       {"sub folders", IDC_SUBFOLDERS, kButton, "Search Sub Folders", {7, 81, 78, 10}, 0x50010003},
-      {"files", IDC_FILES, kListBox, "", {7, 129, 288, 54}, 0x50A10103},
-      {"files label", IDC_STATIC, kStatic, "Files:", {7, 117, 96, 8}, 0x50020000},
-      {"changes label", IDC_STATIC, kStatic, "Changes:", {7, 192, 44, 8}, 0x50020000},
-      {"changes", IDC_CHANGES, kListBox, "", {7, 204, 288, 54}, 0x50A10103},
+      {"files", IDC_FILES, kListBox, "", {7, 146, 288, 54}, 0x50A10103},
+      {"files label", IDC_STATIC, kStatic, "Files:", {7, 134, 96, 8}, 0x50020000},
+      {"changes label", IDC_STATIC, kStatic, "Changes:", {7, 209, 44, 8}, 0x50020000},
+      {"changes", IDC_CHANGES, kListBox, "", {7, 221, 288, 54}, 0x50A10103},
       {"Start", IDC_START, kButton, "Start", {245, 61, 50, 12}, 0x50010000},
       {"find", IDC_FIND, kEdit, "", {72, 42, 157, 12}, 0x50810080},
       {"replace", IDC_REPLACE, kEdit, "", {72, 60, 157, 12}, 0x50810080},
@@ -148,9 +150,13 @@ void DialogTemplateTest::controls_data() {
       {"change names", IDC_CHANGE_FILE_NAMES, kButton, "Change Files Name", {7, 98, 77, 10}, 0x50010003},
       {"change text", IDC_CHANGE_TEXT, kButton, "Change Text", {101, 98, 68, 10}, 0x50010003},
       // Added after the rest, so that their tab order stays as it was.
-      {"status", IDC_STATUS, kStatic, "", {105, 117, 190, 8}, 0x50020000},
+      {"status", IDC_STATUS, kStatic, "", {105, 134, 190, 8}, 0x50020000},
       {"Preview", IDC_PREVIEW, kButton, "Preview", {245, 78, 50, 12}, 0x50010000},
       {"Undo", IDC_UNDO, kButton, "Undo", {245, 95, 50, 12}, 0x50010000},
+      {"ignore case", IDC_IGNORE_CASE, kButton, "Ignore Case", {7, 115, 56, 10}, 0x50010003},
+      {"preserve case", IDC_PRESERVE_CASE, kButton, "Preserve Case", {72, 115, 64, 10}, 0x50010003},
+      {"whole word", IDC_WHOLE_WORD, kButton, "Whole Word", {146, 115, 56, 10}, 0x50010003},
+      {"regex", IDC_REGEX, kButton, "Regular Expression", {213, 115, 80, 10}, 0x50010003},
   };
   const Row about[] = {
       {"icon", IDC_STATIC, kStatic, "", {11, 17, 20, 20}, 0x50000003},
@@ -188,7 +194,7 @@ void DialogTemplateTest::controls() {
 }
 
 void DialogTemplateTest::controlCounts() {
-  QCOMPARE(FindDialogTemplate(IDD_MAIN_DIALOG)->controls.size(), 20u);
+  QCOMPARE(FindDialogTemplate(IDD_MAIN_DIALOG)->controls.size(), 24u);
   const auto& about = FindDialogTemplate(IDD_ABOUTBOX)->controls;
   QCOMPARE(about.size(), 4u);
   QCOMPARE(about[0].image, IDR_MAINFRAME);
@@ -198,6 +204,30 @@ void DialogTemplateTest::controlCounts() {
   QVERIFY(!QString::fromUtf8(about[2].caption).isEmpty());
 }
 
+void DialogTemplateTest::controlsLieApartInsideTheDialog_data() {
+  QTest::addColumn<int>("dialog");
+  QTest::newRow("main") << IDD_MAIN_DIALOG;
+  QTest::newRow("about") << IDD_ABOUTBOX;
+}
+
+// A control placed in a taken spot hides another or is hidden by it.
+void DialogTemplateTest::controlsLieApartInsideTheDialog() {
+  QFETCH(int, dialog);
+  const auto* tmpl = FindDialogTemplate(dialog);
+  auto rect_of = [](const DluRect& r) {
+    return QRect(r.left, r.top, r.width, r.height);
+  };
+  const QRect inside(0, 0, tmpl->rect.width, tmpl->rect.height);
+  const auto& controls = tmpl->controls;
+  for (std::size_t i = 0; i < controls.size(); ++i) {
+    const QRect rect = rect_of(controls[i].rect);
+    QVERIFY2(inside.contains(rect), qPrintable(QString::number(i)));
+    for (std::size_t j = i + 1; j < controls.size(); ++j)
+      QVERIFY2(!rect.intersects(rect_of(controls[j].rect)),
+               qPrintable(QString("%1 and %2").arg(i).arg(j)));
+  }
+}
+
 void DialogTemplateTest::unitsToPixels_data() {
   QTest::addColumn<int>("baseX");
   QTest::addColumn<int>("baseY");
@@ -205,7 +235,7 @@ void DialogTemplateTest::unitsToPixels_data() {
   QTest::addColumn<QRect>("pixels");
   // 6 x 13 is the classic 8-point dialog font at 96 dots per inch.
   QTest::newRow("main dialog")
-      << 6 << 13 << DluRect{0, 0, 302, 287} << QRect(0, 0, 453, 466);
+      << 6 << 13 << DluRect{0, 0, 302, 304} << QRect(0, 0, 453, 494);
   QTest::newRow("halves round up")
       << 6 << 12 << DluRect{1, 1, 3, 5} << QRect(2, 2, 5, 8);
   QTest::newRow("below half rounds down")

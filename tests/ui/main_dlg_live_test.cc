@@ -178,7 +178,8 @@ void MainDlgLiveTest::windowAnswersDuringLargeRun() {
            qPrintable(Status()->text()));
   for (int id : {IDC_BASE_DIR, IDC_FIND, IDC_REPLACE, IDC_SUBFOLDERS,
                  IDC_CHANGE_FILE_NAMES, IDC_CHANGE_TEXT, IDC_BROWSE,
-                 IDC_PREVIEW, IDC_UNDO})
+                 IDC_PREVIEW, IDC_UNDO, IDC_IGNORE_CASE, IDC_PRESERVE_CASE,
+                 IDC_WHOLE_WORD, IDC_REGEX})
     QVERIFY2(!m_dlg->GetDlgItem(id)->isEnabled(), qPrintable(QString::number(id)));
   clock.start();
   pulse.start();

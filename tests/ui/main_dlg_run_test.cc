@@ -8,11 +8,14 @@
 #include <QTest>
 #include <sys/stat.h>
 
+#include <atomic>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 #include <new>
+#include <thread>
 
 #include "engine/past_runs.h"
 #include "engine/run_lock.h"
@@ -63,6 +66,11 @@ class MainDlgRunTest : public QObject {
   void undoAfterConfirmationRestoresTheTree();
   void statusLineTellsHowRunEnded_data();
   void statusLineTellsHowRunEnded();
+  void matchModesReachTheRun_data();
+  void matchModesReachTheRun();
+  void patternThatCannotRunIsRefused_data();
+  void patternThatCannotRunIsRefused();
+  void matchModesAreDisabledWhileRunGoes();
 
  private:
   void Open(vs::FileSystem* file_system = vs::RealFileSystem());
@@ -372,6 +380,151 @@ void MainDlgRunTest::statusLineTellsHowRunEnded() {
   QVERIFY2(QRegularExpression(ending).match(status->text()).hasMatch(),
            qPrintable(status->text()));
   QCOMPARE(answer.answered(), failRename);
+}
+
+void MainDlgRunTest::matchModesReachTheRun_data() {
+  QTest::addColumn<QList<int>>("clicks");  // check boxes, in this order
+  QTest::addColumn<QString>("find");
+  QTest::addColumn<QString>("replace");
+  QTest::addColumn<QByteArray>("changed");  // from "foo Foo FOO foobar\n"
+  QTest::newRow("none: as typed, anywhere")
+      << QList<int>{} << "foo" << "bar"
+      << QByteArray("bar Foo FOO barbar\n");
+  QTest::newRow("none: a metacharacter is text")
+      << QList<int>{} << "o+" << "0" << QByteArray("foo Foo FOO foobar\n");
+  QTest::newRow("Ignore Case")
+      << QList<int>{IDC_IGNORE_CASE} << "foo" << "bar"
+      << QByteArray("bar bar bar barbar\n");
+  QTest::newRow("Ignore Case, Preserve Case")
+      << QList<int>{IDC_IGNORE_CASE, IDC_PRESERVE_CASE} << "foo" << "bar"
+      << QByteArray("bar Bar BAR barbar\n");
+  // Left checked but greyed out, Preserve Case does not reach the run
+  // (which would refuse it without Ignore Case).
+  QTest::newRow("Preserve Case, Ignore Case cleared again")
+      << QList<int>{IDC_IGNORE_CASE, IDC_PRESERVE_CASE, IDC_IGNORE_CASE}
+      << "foo" << "bar" << QByteArray("bar Foo FOO barbar\n");
+  QTest::newRow("Whole Word")
+      << QList<int>{IDC_WHOLE_WORD} << "foo" << "bar"
+      << QByteArray("bar Foo FOO foobar\n");
+  QTest::newRow("Regular Expression, a group")
+      << QList<int>{IDC_REGEX} << R"(foo(\w+))" << "$1-foo"
+      << QByteArray("foo Foo FOO bar-foo\n");
+  QTest::newRow("Regular Expression, Ignore Case, Whole Word")
+      << QList<int>{IDC_REGEX, IDC_IGNORE_CASE, IDC_WHOLE_WORD} << "fo+"
+      << "x" << QByteArray("x x x foobar\n");
+}
+
+// Each check box reaches the engine: the run changes the file as its
+// mode says. Afterwards Preserve Case is usable only with Ignore Case.
+void MainDlgRunTest::matchModesReachTheRun() {
+  QFETCH(QList<int>, clicks);
+  QFETCH(QString, find);
+  QFETCH(QString, replace);
+  QFETCH(QByteArray, changed);
+  vs::test::TempFolder tree;
+  tree.Write("t.txt", "foo Foo FOO foobar\n");
+  Open();
+  for (int id : clicks) Click(CheckBox(*m_dlg, id));
+
+  Message message;
+  ModalAnswer answer([&](QWidget* box) { message = Read(box); });
+  Start(tree.path(), find, replace);
+
+  QVERIFY2(!answer.answered(), qPrintable(message.text));
+  QCOMPARE(QByteArray::fromStdString(tree.Read("t.txt")), changed);
+  QCOMPARE(CheckBox(*m_dlg, IDC_PRESERVE_CASE)->isEnabled(),
+           CheckBox(*m_dlg, IDC_IGNORE_CASE)->isChecked());
+}
+
+void MainDlgRunTest::patternThatCannotRunIsRefused_data() {
+  QTest::addColumn<int>("button");
+  QTest::addColumn<QString>("find");
+  QTest::addColumn<QString>("replace");
+  QTest::addColumn<QString>("told");
+  QTest::newRow("Start, no pattern")
+      << IDC_START << "old(" << "new" << "invalid regular expression 'old('";
+  QTest::newRow("Preview, no pattern")
+      << IDC_PREVIEW << "[old" << "new" << "invalid regular expression '[old'";
+  QTest::newRow("Start, a group the pattern lacks")
+      << IDC_START << "(old)" << "$2" << "the replacement names group 2";
+}
+
+// The engine's verdict, in a message, before anything is looked at:
+// the tree, the Files list and the undo journal stay as they were.
+void MainDlgRunTest::patternThatCannotRunIsRefused() {
+  QFETCH(int, button);
+  QFETCH(QString, find);
+  QFETCH(QString, replace);
+  QFETCH(QString, told);
+  FaultFileSystem file_system;
+  Open(&file_system);
+  Start(m_tree->path(), "old", "older");
+  // Whatever the dialog reads to offer Undo is read before counting.
+  QTRY_VERIFY(Button(*m_dlg, IDC_UNDO)->isEnabled());
+  const QStringList listed = Texts(List(*m_dlg, IDC_FILES));
+  const auto before = SnapshotWithTimes(*m_tree);
+  const std::size_t calls = file_system.calls().size();
+
+  Click(CheckBox(*m_dlg, IDC_REGEX));
+  Edit(*m_dlg, IDC_FIND)->setText(find);
+  Edit(*m_dlg, IDC_REPLACE)->setText(replace);
+  Message message;
+  ModalAnswer answer([&](QWidget* box) { message = Read(box); });
+  Click(Button(*m_dlg, button));
+  VS_WAIT_FOR_RUN(*m_dlg);
+
+  QVERIFY(answer.answered());
+  QCOMPARE(message.icon, QMessageBox::Warning);
+  QVERIFY2(message.text.startsWith(told), qPrintable(message.text));
+  QCOMPARE(file_system.calls().size(), calls);
+  QCOMPARE(SnapshotWithTimes(*m_tree), before);
+  QCOMPARE(Texts(List(*m_dlg, IDC_FILES)), listed);
+  std::vector<vs::RunSummary> runs;  // the first run's journal alone
+  QVERIFY(vs::ListRuns(vs::RealFileSystem(), vs::RunsFolder(), &runs).ok());
+  QCOMPARE(runs.size(), 1u);
+}
+
+// Held in its first listing, the run goes on while the four check boxes
+// are looked at: all disabled, Preserve Case too though Ignore Case is
+// checked; after the run Preserve Case is usable again.
+void MainDlgRunTest::matchModesAreDisabledWhileRunGoes() {
+  std::atomic<bool> walk_waits{false};
+  std::atomic<bool> walk_may_go{false};
+  FaultFileSystem file_system;
+  file_system.Before(FaultFileSystem::Op::kListFolder, m_tree->path(), [&] {
+    walk_waits = true;
+    for (int i = 0; i < 6000 && !walk_may_go; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  });
+  Open(&file_system);
+  // However the test ends, the walk goes on and the dialog is gone
+  // before what the hook uses.
+  struct Release {
+    std::atomic<bool>* go;
+    std::unique_ptr<CMainDlg>* dlg;
+    ~Release() {
+      *go = true;
+      dlg->reset();
+    }
+  } release{&walk_may_go, &m_dlg};
+  Click(CheckBox(*m_dlg, IDC_IGNORE_CASE));
+  Click(CheckBox(*m_dlg, IDC_PRESERVE_CASE));
+  Edit(*m_dlg, IDC_BASE_DIR)->setText(QString::fromStdString(m_tree->path()));
+  Edit(*m_dlg, IDC_FIND)->setText("OLD");
+  Edit(*m_dlg, IDC_REPLACE)->setText("new");
+  Click(Button(*m_dlg, IDC_START));
+
+  QTRY_VERIFY(walk_waits);
+  QVERIFY(m_dlg->IsRunning());
+  for (int id :
+       {IDC_IGNORE_CASE, IDC_PRESERVE_CASE, IDC_WHOLE_WORD, IDC_REGEX})
+    QVERIFY2(!m_dlg->GetDlgItem(id)->isEnabled(),
+             qPrintable(QString::number(id)));
+  walk_may_go = true;
+  VS_WAIT_FOR_RUN(*m_dlg);
+
+  QVERIFY(m_dlg->GetDlgItem(IDC_PRESERVE_CASE)->isEnabled());
+  QCOMPARE(m_tree->Read("sub.txt"), std::string("new\n"));
 }
 
 QTEST_MAIN(MainDlgRunTest)

@@ -33,9 +33,12 @@ const QList<int> kTabStops = {IDOK,
                               IDC_CHANGE_FILE_NAMES,
                               IDC_CHANGE_TEXT,
                               // new controls come after the rest
-                              IDC_PREVIEW};
-// Undo, last in the template, is disabled while there is nothing to undo,
-// so Tab passes it by.
+                              IDC_PREVIEW,
+                              IDC_IGNORE_CASE,
+                              IDC_WHOLE_WORD,
+                              IDC_REGEX};
+// Undo is disabled while there is nothing to undo, and Preserve Case
+// while Ignore Case is clear, so Tab passes them by.
 
 // Runs one exchange on the dialog's own fields from outside.
 class ExchangeProbe : public CMainDlg {
@@ -58,6 +61,7 @@ class MainDlgTest : public QObject {
 
   void firstDisplay();
   void tabOrderFollowsTemplate();
+  void preserveCaseOnlyWithIgnoreCase();
   void checkExchange_data();
   void checkExchange();
   void browseKeepsWhatWasTyped_data();
@@ -127,6 +131,10 @@ void MainDlgTest::firstDisplay() {
     QCOMPARE(Edit(*m_dlg, id)->text(), QString());
   for (int id : {IDC_SUBFOLDERS, IDC_CHANGE_FILE_NAMES, IDC_CHANGE_TEXT})
     QCOMPARE(CheckBox(*m_dlg, id)->checkState(), Qt::Checked);
+  for (int id :
+       {IDC_IGNORE_CASE, IDC_PRESERVE_CASE, IDC_WHOLE_WORD, IDC_REGEX})
+    QCOMPARE(CheckBox(*m_dlg, id)->checkState(), Qt::Unchecked);
+  QVERIFY(!m_dlg->GetDlgItem(IDC_PRESERVE_CASE)->isEnabled());
   QCOMPARE(List(*m_dlg, IDC_FILES)->count(), 0);
   QCOMPARE(List(*m_dlg, IDC_CHANGES)->count(), 0);
   QTRY_VERIFY(!m_dlg->IsFindingRunToUndo());
@@ -163,7 +171,27 @@ void MainDlgTest::tabOrderFollowsTemplate() {
   QCOMPARE(FocusedId(*m_dlg, kTabStops), IDOK);  // round to the start
 
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
-  QCOMPARE(FocusedId(*m_dlg, kTabStops), IDC_PREVIEW);
+  QCOMPARE(FocusedId(*m_dlg, kTabStops), IDC_REGEX);
+}
+
+// Checked by mouse or by Space, Ignore Case brings Preserve Case in,
+// between itself and Whole Word; cleared, Preserve Case is greyed out
+// again and keeps its check mark.
+void MainDlgTest::preserveCaseOnlyWithIgnoreCase() {
+  QCheckBox* preserve_case = CheckBox(*m_dlg, IDC_PRESERVE_CASE);
+  Click(CheckBox(*m_dlg, IDC_IGNORE_CASE));
+  QVERIFY(preserve_case->isEnabled());
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  QCOMPARE(QApplication::focusWidget(), preserve_case);
+  QTest::keyClick(preserve_case, Qt::Key_Space);
+  QVERIFY(preserve_case->isChecked());
+
+  QCheckBox* ignore_case = CheckBox(*m_dlg, IDC_IGNORE_CASE);
+  ignore_case->setFocus();
+  QTest::keyClick(ignore_case, Qt::Key_Space);
+  QVERIFY(!ignore_case->isChecked());
+  QVERIFY(!preserve_case->isEnabled());
+  QVERIFY(preserve_case->isChecked());
 }
 
 void MainDlgTest::checkExchange_data() {
