@@ -73,8 +73,8 @@ void JsonReport::Problem(const vs::Problem& problem) {
 
 void JsonReport::End(const ChangeLog& log, const RunEnd& end) {
   std::string json;
-  for (const auto& [path, entries] : log) {
-    if (entries.empty()) continue;
+  for (const ChangeLog::Entry* file : log.not_empty()) {
+    const auto& [path, entries] = *file;
     FileRecord(path, entries, &json);
     if (!out_.Good()) return;
   }

@@ -50,8 +50,8 @@ void Listing::Problem(const vs::Problem& problem) {
 // the first write that fails: the rest could not go anywhere.
 void Listing::End(const ChangeLog& log, const RunEnd&) {
   const bool colored = out_.colored();
-  for (const auto& [path, entries] : log) {
-    if (entries.empty()) continue;
+  for (const ChangeLog::Entry* file : log.not_empty()) {
+    const auto& [path, entries] = *file;
     out_.StartPaint(Paint::kPath).Text(path).EndPaint().Words("\n");
     for (const std::string& entry : entries) {
       out_.Words("\t");

@@ -6,9 +6,18 @@ const ChangeList& ChangeLog::Record(std::string path, ChangeList changes) {
   if (spill_store_ && !changes.empty()) changes.Settle(spill_store_);
   // The walk records paths mostly in their sorted order, so the end is
   // tried first; a wrong guess costs an ordinary search.
-  return entries_
-      .insert_or_assign(entries_.end(), std::move(path), std::move(changes))
-      ->second;
+  const std::size_t had = entries_.size();
+  auto entry = entries_.try_emplace(entries_.end(), std::move(path));
+  const bool was_empty = entries_.size() != had || entry->second.empty();
+  entry->second = std::move(changes);
+  if (was_empty != entry->second.empty()) {
+    if (was_empty) {
+      not_empty_.insert(&*entry);
+    } else {
+      not_empty_.erase(&*entry);
+    }
+  }
+  return entry->second;
 }
 
 const ChangeList& ChangeLog::LookUp(const std::string& path) {

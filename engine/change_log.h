@@ -2,6 +2,7 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
 
 #include "engine/change_list.h"
@@ -16,6 +17,13 @@ class SpillStore;
 // tried: growing it cost more than the comparisons it saved.)
 class ChangeLog {
  public:
+  ChangeLog() = default;
+  // A copy's index would point into the original.
+  ChangeLog(const ChangeLog&) = delete;
+  ChangeLog& operator=(const ChangeLog&) = delete;
+  ChangeLog(ChangeLog&&) = default;
+  ChangeLog& operator=(ChangeLog&&) = default;
+
   // Stores `changes` as the whole list of `path`, replacing whatever an
   // earlier run recorded there; returns the stored list.
   const ChangeList& Record(std::string path, ChangeList changes);
@@ -33,12 +41,26 @@ class ChangeLog {
   void set_spill_store(SpillStore* store) { spill_store_ = store; }
 
   // Every path with its list, in the keys' byte order.
+  using Entry = std::map<std::string, ChangeList>::value_type;
   using const_iterator = std::map<std::string, ChangeList>::const_iterator;
   const_iterator begin() const { return entries_.begin(); }
   const_iterator end() const { return entries_.end(); }
 
+  // The entries whose lists are not empty, in the keys' byte order. Most
+  // files walked change nothing: a listing goes through these alone
+  // rather than through every path of a large tree.
+  struct ByPath {
+    bool operator()(const Entry* a, const Entry* b) const {
+      return a->first < b->first;
+    }
+  };
+  const std::set<const Entry*, ByPath>& not_empty() const {
+    return not_empty_;
+  }
+
  private:
   std::map<std::string, ChangeList> entries_;
+  std::set<const Entry*, ByPath> not_empty_;  // into entries_
   SpillStore* spill_store_ = nullptr;
 };
 

@@ -259,6 +259,38 @@ TEST(ChangeLogTest, LookUpOfAnUnknownPathAddsAnEmptyListAndEntriesDoNot) {
   EXPECT_EQ(log.size(), 1u);
 }
 
+// Listings go through the changed files only; a path whose list a later
+// record empties leaves them, one that a record fills joins them.
+TEST(ChangeLogTest, NotEmptyFollowsEveryRecordInPathOrder) {
+  struct Step {
+    std::string path;
+    ChangeList changes;
+    std::vector<std::string> not_empty;  // after the step
+  };
+  const std::vector<Step> steps = {
+      {"b", {"Line 1: x"}, {"b"}},
+      {"a", {}, {"b"}},
+      {"c", {"Line 2: y"}, {"b", "c"}},
+      {"a", {"Line 3: z"}, {"a", "b", "c"}},  // recorded empty before
+      {"b", {}, {"a", "c"}},                  // emptied
+      {"c", {"Line 4: w"}, {"a", "c"}},       // replaced, still listed
+      {"b", {"Line 5: v"}, {"a", "b", "c"}},
+  };
+  ChangeLog log;
+  log.LookUp("d");  // an empty list, not listed
+  for (const Step& step : steps) {
+    log.Record(step.path, step.changes);
+    std::vector<std::string> listed;
+    for (const ChangeLog::Entry* entry : log.not_empty()) {
+      listed.push_back(entry->first);
+      EXPECT_EQ(entry->second, log.Entries(entry->first));
+    }
+    EXPECT_EQ(listed, step.not_empty) << "after recording " << step.path;
+  }
+  ChangeLog moved = std::move(log);
+  EXPECT_EQ((*moved.not_empty().begin())->second, ChangeList{"Line 3: z"});
+}
+
 // The walk meets a folder it cannot list; the front end says so.
 TEST_F(ProcessFolderTest, AFolderThatCannotBeListedIsToldAndNothingPrinted) {
   ::testing::internal::CaptureStdout();
