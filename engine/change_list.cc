@@ -22,23 +22,25 @@ ChangeList::ChangeList(std::initializer_list<std::string_view> entries) {
   for (std::string_view entry : entries) push_back(entry);
 }
 
+ChangeList::ChangeList(SpillStore* store)
+    : spill_(store ? std::make_unique<SpillState>(store)
+                   : nullptr) {}
+
 ChangeList::ChangeList(const ChangeList& other)
-    : bytes_(other.bytes_),
-      spilled_(other.spilled_),
-      count_(other.count_),
-      store_(other.store_) {
-  // What was spilled is never rewritten, so both lists may read it.
-  if (store_) Hold();
+    : bytes_(other.bytes_), count_(other.count_) {
+  if (other.spill_) {
+    // What was spilled is never rewritten, so both lists may read it.
+    spill_ = std::make_unique<SpillState>(other.spill_->store);
+    spill_->spilled = other.spill_->spilled;
+    Hold();
+  }
 }
 
 ChangeList::ChangeList(ChangeList&& other) noexcept
     : bytes_(std::move(other.bytes_)),
-      spilled_(std::move(other.spilled_)),
       count_(std::exchange(other.count_, 0)),
-      store_(other.store_),
-      held_(std::exchange(other.held_, 0)) {
+      spill_(std::move(other.spill_)) {
   other.bytes_.clear();
-  other.spilled_.clear();
 }
 
 ChangeList& ChangeList::operator=(const ChangeList& other) {
@@ -48,27 +50,34 @@ ChangeList& ChangeList::operator=(const ChangeList& other) {
 
 ChangeList& ChangeList::operator=(ChangeList&& other) noexcept {
   if (this == &other) return *this;
-  if (store_) store_->Hold(-static_cast<std::ptrdiff_t>(held_));
+  if (spill_) spill_->store->Hold(-static_cast<std::ptrdiff_t>(spill_->held));
   bytes_ = std::move(other.bytes_);
-  spilled_ = std::move(other.spilled_);
   count_ = std::exchange(other.count_, 0);
-  store_ = other.store_;
-  held_ = std::exchange(other.held_, 0);
+  spill_ = std::move(other.spill_);
   other.bytes_.clear();
-  other.spilled_.clear();
   return *this;
 }
 
 ChangeList::~ChangeList() {
-  if (store_) store_->Hold(-static_cast<std::ptrdiff_t>(held_));
+  if (spill_) spill_->store->Hold(-static_cast<std::ptrdiff_t>(spill_->held));
 }
 
 void ChangeList::clear() {
   bytes_ = std::string();
-  spilled_.clear();
-  spilled_.shrink_to_fit();
   count_ = 0;
-  if (store_) Hold();
+  if (spill_) {
+    spill_->spilled = std::vector<Extent>();
+    Hold();
+  }
+}
+
+void ChangeList::PushBackHeld(std::string_view entry) {
+  if (bytes_.capacity() - bytes_.size() < entry.size() + kMaxLengthBytes)
+    BeforeGrowth();
+  AppendLength(entry.size());
+  bytes_.append(entry.data(), entry.size());
+  ++count_;
+  if (bytes_.capacity() != spill_->held) Hold();
 }
 
 ChangeList::const_iterator ChangeList::begin() const {
@@ -87,7 +96,7 @@ std::string ChangeList::operator[](std::size_t index) const {
 
 bool operator==(const ChangeList& a, const ChangeList& b) {
   if (a.count_ != b.count_) return false;
-  if (a.spilled_.empty() && b.spilled_.empty()) return a.bytes_ == b.bytes_;
+  if (a.extents() == 0 && b.extents() == 0) return a.bytes_ == b.bytes_;
   auto ai = a.begin(), bi = b.begin();
   for (; ai != a.end(); ++ai, ++bi)
     if (*ai != *bi) return false;
@@ -96,38 +105,39 @@ bool operator==(const ChangeList& a, const ChangeList& b) {
 
 void ChangeList::Settle(SpillStore* store) {
   if (!store) return;
-  if (!store_) {
-    store_ = store;
+  if (!spill_) {
+    spill_ = std::make_unique<SpillState>(store);
     Hold();
   }
-  if (store_->OverBudget()) Spill();
+  if (store->OverBudget()) Spill();
 }
 
 void ChangeList::BeforeGrowth() {
   // Growing about doubles the buffer, while the old one is still held.
-  if (bytes_.size() >= kMinSpill && store_->OverBudget(bytes_.capacity()))
+  if (bytes_.size() >= kMinSpill &&
+      spill_->store->OverBudget(bytes_.capacity()))
     Spill();
 }
 
 void ChangeList::Hold() {
   const std::size_t now = bytes_.capacity();
-  store_->Hold(static_cast<std::ptrdiff_t>(now) -
-               static_cast<std::ptrdiff_t>(held_));
-  held_ = now;
+  spill_->store->Hold(static_cast<std::ptrdiff_t>(now) -
+                      static_cast<std::ptrdiff_t>(spill_->held));
+  spill_->held = now;
 }
 
 void ChangeList::Spill() {
   if (bytes_.empty()) return;
   std::uint64_t offset = 0;
-  if (!store_->Write(bytes_, &offset)) return;  // kept in memory
-  spilled_.push_back(Extent{offset, bytes_.size()});
+  if (!spill_->store->Write(bytes_, &offset)) return;  // kept in memory
+  spill_->spilled.push_back(Extent{offset, bytes_.size()});
   bytes_ = std::string();
   Hold();
 }
 
 void ChangeList::const_iterator::Load() {
   if (index_ >= list_->count_) return;
-  if (extent_ < list_->spilled_.size()) return LoadSpilled();
+  if (extent_ < list_->extents()) return LoadSpilled();
   const std::string& bytes = list_->bytes_;
   std::size_t length = 0;
   for (int shift = 0;; shift += 7) {
@@ -140,7 +150,7 @@ void ChangeList::const_iterator::Load() {
 }
 
 void ChangeList::const_iterator::LoadSpilled() {
-  const Extent& extent = list_->spilled_[extent_];
+  const Extent& extent = list_->spill_->spilled[extent_];
   const std::size_t most = static_cast<std::size_t>(
       std::min<std::uint64_t>(kMaxLengthBytes, extent.length - position_));
   const char* at = Spilled(position_, most);
@@ -165,11 +175,11 @@ void ChangeList::const_iterator::LoadSpilled() {
 const char* ChangeList::const_iterator::Spilled(std::uint64_t at,
                                                 std::size_t length) {
   if (at < chunk_start_ || at + length > chunk_start_ + chunk_.size()) {
-    const Extent& extent = list_->spilled_[extent_];
+    const Extent& extent = list_->spill_->spilled[extent_];
     const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(
         std::max(kReadChunk, length), extent.length - at));
     chunk_.resize(size);
-    list_->store_->Read(extent.offset + at, chunk_.data(), size);
+    list_->spill_->store->Read(extent.offset + at, chunk_.data(), size);
     chunk_start_ = at;
   }
   return chunk_.data() + (at - chunk_start_);

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <iterator>
 #include <string>
 #include <string_view>
@@ -30,7 +31,7 @@ class ChangeList {
 
   ChangeList() = default;
   ChangeList(std::initializer_list<std::string_view> entries);
-  explicit ChangeList(SpillStore* store) : store_(store) {}
+  explicit ChangeList(SpillStore* store);
   ChangeList(const ChangeList& other);
   ChangeList(ChangeList&& other) noexcept;
   ChangeList& operator=(const ChangeList& other);
@@ -38,14 +39,10 @@ class ChangeList {
   ~ChangeList();
 
   void push_back(std::string_view entry) {
-    // With a store, the bytes may spill before the buffer grows, so that
-    // the old and the new buffer are never both held over the budget.
-    if (store_ && bytes_.capacity() - bytes_.size() < entry.size() + 10)
-      BeforeGrowth();
+    if (spill_) return PushBackHeld(entry);
     AppendLength(entry.size());
     bytes_.append(entry.data(), entry.size());
     ++count_;
-    if (store_ && bytes_.capacity() != held_) Hold();
   }
   // Appends [first, last); `at` must be end().
   template <class Iterator>
@@ -91,6 +88,20 @@ class ChangeList {
     }
     bytes_.push_back(static_cast<char>(length));
   }
+  // What a list given a store keeps beside its bytes. Apart, so that an
+  // empty list, which most files walked record, stays small.
+  struct SpillState {
+    explicit SpillState(SpillStore* to) : store(to) {}
+    SpillStore* store;
+    std::size_t held = 0;          // bytes the store was told of
+    std::vector<Extent> spilled;   // the first entries, in order
+  };
+
+  // push_back of a list with a store: the bytes may spill before the
+  // buffer grows, so that the old and the new buffer are never both held
+  // over the budget.
+  void PushBackHeld(std::string_view entry);
+  std::size_t extents() const { return spill_ ? spill_->spilled.size() : 0; }
   // Spills the bytes held when there are enough of them and the store is
   // over its budget, or would be once the buffer grows.
   void BeforeGrowth();
@@ -99,11 +110,9 @@ class ChangeList {
   // Moves the bytes held to the store's file; keeps them when it cannot.
   void Spill();
 
-  std::string bytes_;           // entries after the spilled ones
-  std::vector<Extent> spilled_;  // the first entries, in order
+  std::string bytes_;  // entries after the spilled ones
   std::size_t count_ = 0;
-  SpillStore* store_ = nullptr;
-  std::size_t held_ = 0;  // bytes the store was told of
+  std::unique_ptr<SpillState> spill_;  // with a store only
 };
 
 // Reads entries in turn; the entry in hand is kept in the iterator, so a
@@ -147,7 +156,7 @@ class ChangeList::const_iterator {
   const ChangeList* list_ = nullptr;
   std::size_t index_ = 0;
   std::string entry_;
-  std::size_t extent_ = 0;       // in spilled_; past them: in bytes_
+  std::size_t extent_ = 0;       // in the spilled; past them: in bytes_
   std::uint64_t position_ = 0;   // of the next entry, in its extent or bytes_
   std::string chunk_;            // of the extent in hand, read back
   std::uint64_t chunk_start_ = 0;
