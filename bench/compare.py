@@ -5,8 +5,9 @@ Run through bench/compare, which sees that Debian's python3 is there.
 For every corpus and workload, each command is first run once on a fresh
 copy of the tree and checked (the occurrences are gone, the replacements
 and the changed files are what they must be, nothing else changed); then
-all of the workload's commands are timed in one hyperfine invocation, each
-run on a fresh, warm copy. One markdown table per workload gives each
+all of the workload's commands are timed interleaved (each round runs
+every command once, in a random order, through hyperfine), each run on a
+fresh, warm copy. One markdown table per workload gives each
 command's median and its ratio to the reference (the `rg -c` scan, or
 `find -name` for names). A memory check, a growth check and the targets
 follow. Everything goes to standard output and to --out.
@@ -26,9 +27,11 @@ import datetime
 import json
 import os
 import platform
+import random
 import re
 import shlex
 import shutil
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -539,17 +542,33 @@ def check_command(command, workload, expected, pristine, work):
 # --- timing -----------------------------------------------------------------
 
 def time_workload(commands, pristine, work, runs, json_path):
-    args = ["hyperfine", "--runs", str(runs),
-            "--prepare", restore_command(pristine, work),
-            "--export-json", str(json_path)]
-    if not sys.stderr.isatty():
-        args += ["--style", "basic"]
-    for command in commands:
-        args += ["--command-name", command.name, command.line]
-    run(args, stdout=sys.stderr)
-    results = json.loads(Path(json_path).read_text())["results"]
-    return {command.name: result for command, result
-            in zip(commands, results)}
+    """Times every command `runs` times, interleaved: each round runs each
+    command once, in a fresh random order, so that whatever drifts while
+    a workload is timed (the machine, the caches, the file system's state
+    after many restores) falls on every command alike rather than on the
+    ones timed last."""
+    times = {command.name: [] for command in commands}
+    for _ in range(runs):
+        order = commands[:]
+        random.shuffle(order)
+        args = ["hyperfine", "--runs", "1",
+                "--prepare", restore_command(pristine, work),
+                "--export-json", str(json_path)]
+        if not sys.stderr.isatty():
+            args += ["--style", "basic"]
+        for command in order:
+            args += ["--command-name", command.name, command.line]
+        run(args, stdout=subprocess.DEVNULL)
+        results = json.loads(Path(json_path).read_text())["results"]
+        for command, result in zip(order, results):
+            times[command.name] += result["times"]
+    timings = {name: {"median": statistics.median(t), "min": min(t),
+                      "max": max(t), "times": t}
+               for name, t in times.items()}
+    Path(json_path).write_text(json.dumps(
+        {"results": [dict(command=name, **t)
+                     for name, t in timings.items()]}, indent=1))
+    return timings
 
 
 def seconds(value):
