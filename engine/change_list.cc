@@ -22,26 +22,22 @@ ChangeList::ChangeList(std::initializer_list<std::string_view> entries) {
   for (std::string_view entry : entries) push_back(entry);
 }
 
-ChangeList::ChangeList(SpillStore* store)
-    : spill_(store ? std::make_unique<SpillState>(store)
-                   : nullptr) {}
+ChangeList::ChangeList(SpillStore* store) {
+  if (!store) return;
+  body_ = std::make_unique<Body>();
+  body_->store = store;
+}
 
-ChangeList::ChangeList(const ChangeList& other)
-    : bytes_(other.bytes_), count_(other.count_) {
-  if (other.spill_) {
-    // What was spilled is never rewritten, so both lists may read it.
-    spill_ = std::make_unique<SpillState>(other.spill_->store);
-    spill_->spilled = other.spill_->spilled;
-    Hold();
-  }
+ChangeList::ChangeList(const ChangeList& other) {
+  if (!other.body_) return;
+  // What was spilled is never rewritten, so both lists may read it.
+  body_ = std::make_unique<Body>(*other.body_);
+  body_->held = 0;
+  if (body_->store) Hold();
 }
 
 ChangeList::ChangeList(ChangeList&& other) noexcept
-    : bytes_(std::move(other.bytes_)),
-      count_(std::exchange(other.count_, 0)),
-      spill_(std::move(other.spill_)) {
-  other.bytes_.clear();
-}
+    : body_(std::move(other.body_)) {}
 
 ChangeList& ChangeList::operator=(const ChangeList& other) {
   if (this != &other) *this = ChangeList(other);
@@ -50,34 +46,33 @@ ChangeList& ChangeList::operator=(const ChangeList& other) {
 
 ChangeList& ChangeList::operator=(ChangeList&& other) noexcept {
   if (this == &other) return *this;
-  if (spill_) spill_->store->Hold(-static_cast<std::ptrdiff_t>(spill_->held));
-  bytes_ = std::move(other.bytes_);
-  count_ = std::exchange(other.count_, 0);
-  spill_ = std::move(other.spill_);
-  other.bytes_.clear();
+  if (body_ && body_->store)
+    body_->store->Hold(-static_cast<std::ptrdiff_t>(body_->held));
+  body_ = std::move(other.body_);
   return *this;
 }
 
 ChangeList::~ChangeList() {
-  if (spill_) spill_->store->Hold(-static_cast<std::ptrdiff_t>(spill_->held));
+  if (body_ && body_->store)
+    body_->store->Hold(-static_cast<std::ptrdiff_t>(body_->held));
 }
 
 void ChangeList::clear() {
-  bytes_ = std::string();
-  count_ = 0;
-  if (spill_) {
-    spill_->spilled = std::vector<Extent>();
-    Hold();
-  }
+  if (!body_) return;
+  body_->bytes = std::string();
+  body_->spilled = std::vector<Extent>();
+  body_->count = 0;
+  if (body_->store) Hold();
 }
 
 void ChangeList::PushBackHeld(std::string_view entry) {
-  if (bytes_.capacity() - bytes_.size() < entry.size() + kMaxLengthBytes)
+  const std::string& bytes = body_->bytes;
+  if (bytes.capacity() - bytes.size() < entry.size() + kMaxLengthBytes)
     BeforeGrowth();
   AppendLength(entry.size());
-  bytes_.append(entry.data(), entry.size());
-  ++count_;
-  if (bytes_.capacity() != spill_->held) Hold();
+  body_->bytes.append(entry.data(), entry.size());
+  ++body_->count;
+  if (body_->bytes.capacity() != body_->held) Hold();
 }
 
 ChangeList::const_iterator ChangeList::begin() const {
@@ -85,7 +80,7 @@ ChangeList::const_iterator ChangeList::begin() const {
 }
 
 ChangeList::const_iterator ChangeList::end() const {
-  return const_iterator(this, count_);
+  return const_iterator(this, size());
 }
 
 std::string ChangeList::operator[](std::size_t index) const {
@@ -95,8 +90,10 @@ std::string ChangeList::operator[](std::size_t index) const {
 }
 
 bool operator==(const ChangeList& a, const ChangeList& b) {
-  if (a.count_ != b.count_) return false;
-  if (a.extents() == 0 && b.extents() == 0) return a.bytes_ == b.bytes_;
+  if (a.size() != b.size()) return false;
+  if (a.empty()) return true;
+  if (a.extents() == 0 && b.extents() == 0)
+    return a.body_->bytes == b.body_->bytes;
   auto ai = a.begin(), bi = b.begin();
   for (; ai != a.end(); ++ai, ++bi)
     if (*ai != *bi) return false;
@@ -105,40 +102,42 @@ bool operator==(const ChangeList& a, const ChangeList& b) {
 
 void ChangeList::Settle(SpillStore* store) {
   if (!store) return;
-  if (!spill_) {
-    spill_ = std::make_unique<SpillState>(store);
+  if (!body_) body_ = std::make_unique<Body>();
+  if (!body_->store) {
+    body_->store = store;
     Hold();
   }
-  if (store->OverBudget()) Spill();
+  if (body_->store->OverBudget()) Spill();
 }
 
 void ChangeList::BeforeGrowth() {
   // Growing about doubles the buffer, while the old one is still held.
-  if (bytes_.size() >= kMinSpill &&
-      spill_->store->OverBudget(bytes_.capacity()))
+  const std::string& bytes = body_->bytes;
+  if (bytes.size() >= kMinSpill && body_->store->OverBudget(bytes.capacity()))
     Spill();
 }
 
 void ChangeList::Hold() {
-  const std::size_t now = bytes_.capacity();
-  spill_->store->Hold(static_cast<std::ptrdiff_t>(now) -
-                      static_cast<std::ptrdiff_t>(spill_->held));
-  spill_->held = now;
+  const std::size_t now = body_->bytes.capacity();
+  body_->store->Hold(static_cast<std::ptrdiff_t>(now) -
+                     static_cast<std::ptrdiff_t>(body_->held));
+  body_->held = now;
 }
 
 void ChangeList::Spill() {
-  if (bytes_.empty()) return;
+  std::string& bytes = body_->bytes;
+  if (bytes.empty()) return;
   std::uint64_t offset = 0;
-  if (!spill_->store->Write(bytes_, &offset)) return;  // kept in memory
-  spill_->spilled.push_back(Extent{offset, bytes_.size()});
-  bytes_ = std::string();
+  if (!body_->store->Write(bytes, &offset)) return;  // kept in memory
+  body_->spilled.push_back(Extent{offset, bytes.size()});
+  bytes = std::string();
   Hold();
 }
 
 void ChangeList::const_iterator::Load() {
-  if (index_ >= list_->count_) return;
+  if (index_ >= list_->size()) return;
   if (extent_ < list_->extents()) return LoadSpilled();
-  const std::string& bytes = list_->bytes_;
+  const std::string& bytes = list_->body_->bytes;
   std::size_t length = 0;
   for (int shift = 0;; shift += 7) {
     const unsigned char byte = static_cast<unsigned char>(bytes[position_++]);
@@ -150,7 +149,7 @@ void ChangeList::const_iterator::Load() {
 }
 
 void ChangeList::const_iterator::LoadSpilled() {
-  const Extent& extent = list_->spill_->spilled[extent_];
+  const Extent& extent = list_->body_->spilled[extent_];
   const std::size_t most = static_cast<std::size_t>(
       std::min<std::uint64_t>(kMaxLengthBytes, extent.length - position_));
   const char* at = Spilled(position_, most);
@@ -175,11 +174,11 @@ void ChangeList::const_iterator::LoadSpilled() {
 const char* ChangeList::const_iterator::Spilled(std::uint64_t at,
                                                 std::size_t length) {
   if (at < chunk_start_ || at + length > chunk_start_ + chunk_.size()) {
-    const Extent& extent = list_->spill_->spilled[extent_];
+    const Extent& extent = list_->body_->spilled[extent_];
     const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(
         std::max(kReadChunk, length), extent.length - at));
     chunk_.resize(size);
-    list_->spill_->store->Read(extent.offset + at, chunk_.data(), size);
+    list_->body_->store->Read(extent.offset + at, chunk_.data(), size);
     chunk_start_ = at;
   }
   return chunk_.data() + (at - chunk_start_);

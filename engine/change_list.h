@@ -39,10 +39,11 @@ class ChangeList {
   ~ChangeList();
 
   void push_back(std::string_view entry) {
-    if (spill_) return PushBackHeld(entry);
+    if (!body_) body_ = std::make_unique<Body>();
+    if (body_->store) return PushBackHeld(entry);
     AppendLength(entry.size());
-    bytes_.append(entry.data(), entry.size());
-    ++count_;
+    body_->bytes.append(entry.data(), entry.size());
+    ++body_->count;
   }
   // Appends [first, last); `at` must be end().
   template <class Iterator>
@@ -50,23 +51,25 @@ class ChangeList {
                         Iterator last);
   void clear();
 
-  std::size_t size() const { return count_; }
+  std::size_t size() const { return body_ ? body_->count : 0; }
   // Entry `index` (< size()), and the last entry (of a list not empty):
   // each found by reading from the start.
   std::string operator[](std::size_t index) const;
-  std::string back() const { return (*this)[count_ - 1]; }
-  bool empty() const { return count_ == 0; }
+  std::string back() const { return (*this)[size() - 1]; }
+  bool empty() const { return size() == 0; }
   const_iterator begin() const;
   const_iterator end() const;
   // The entries still in memory, encoded (for benchmarks to keep alive).
-  const char* data() const { return bytes_.data(); }
+  const char* data() const { return body_ ? body_->bytes.data() : ""; }
 
   // Shares `store` (if the list has none yet) and, while the store is
   // over its budget, moves every entry held in memory to its file. For
   // a list that is complete.
   void Settle(SpillStore* store);
   // Bytes held in memory.
-  std::size_t memory_used() const { return bytes_.capacity(); }
+  std::size_t memory_used() const {
+    return body_ ? body_->bytes.capacity() : 0;
+  }
 
   friend bool operator==(const ChangeList& a, const ChangeList& b);
   friend bool operator!=(const ChangeList& a, const ChangeList& b) {
@@ -80,28 +83,29 @@ class ChangeList {
     std::uint64_t length;
   };
 
+  // Everything a list holds. An empty list, which most files walked
+  // record, has none and is one pointer.
+  struct Body {
+    std::string bytes;  // entries after the spilled ones
+    std::size_t count = 0;
+    SpillStore* store = nullptr;
+    std::size_t held = 0;         // bytes the store was told of
+    std::vector<Extent> spilled;  // the first entries, in order
+  };
+
   void AppendLength(std::size_t length) {
     // Seven bits a byte, low first; the high bit says more follow.
     while (length >= 0x80) {
-      bytes_.push_back(static_cast<char>((length & 0x7F) | 0x80));
+      body_->bytes.push_back(static_cast<char>((length & 0x7F) | 0x80));
       length >>= 7;
     }
-    bytes_.push_back(static_cast<char>(length));
+    body_->bytes.push_back(static_cast<char>(length));
   }
-  // What a list given a store keeps beside its bytes. Apart, so that an
-  // empty list, which most files walked record, stays small.
-  struct SpillState {
-    explicit SpillState(SpillStore* to) : store(to) {}
-    SpillStore* store;
-    std::size_t held = 0;          // bytes the store was told of
-    std::vector<Extent> spilled;   // the first entries, in order
-  };
-
   // push_back of a list with a store: the bytes may spill before the
   // buffer grows, so that the old and the new buffer are never both held
   // over the budget.
   void PushBackHeld(std::string_view entry);
-  std::size_t extents() const { return spill_ ? spill_->spilled.size() : 0; }
+  std::size_t extents() const { return body_ ? body_->spilled.size() : 0; }
   // Spills the bytes held when there are enough of them and the store is
   // over its budget, or would be once the buffer grows.
   void BeforeGrowth();
@@ -110,9 +114,7 @@ class ChangeList {
   // Moves the bytes held to the store's file; keeps them when it cannot.
   void Spill();
 
-  std::string bytes_;  // entries after the spilled ones
-  std::size_t count_ = 0;
-  std::unique_ptr<SpillState> spill_;  // with a store only
+  std::unique_ptr<Body> body_;
 };
 
 // Reads entries in turn; the entry in hand is kept in the iterator, so a
@@ -156,8 +158,8 @@ class ChangeList::const_iterator {
   const ChangeList* list_ = nullptr;
   std::size_t index_ = 0;
   std::string entry_;
-  std::size_t extent_ = 0;       // in the spilled; past them: in bytes_
-  std::uint64_t position_ = 0;   // of the next entry, in its extent or bytes_
+  std::size_t extent_ = 0;       // in the spilled; past them: in bytes
+  std::uint64_t position_ = 0;   // of the next entry, in its extent or bytes
   std::string chunk_;            // of the extent in hand, read back
   std::uint64_t chunk_start_ = 0;
 };
