@@ -548,7 +548,8 @@ def time_workload(commands, pristine, work, runs, json_path):
     after many restores) falls on every command alike rather than on the
     ones timed last."""
     times = {command.name: [] for command in commands}
-    for _ in range(runs):
+    for round_number in range(1, runs + 1):
+        log("  round %d of %d" % (round_number, runs))
         order = commands[:]
         random.shuffle(order)
         args = ["hyperfine", "--runs", "1",

@@ -12,8 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
-#include <memory>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>

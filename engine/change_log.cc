@@ -6,9 +6,8 @@ const ChangeList& ChangeLog::Record(std::string path, ChangeList changes) {
   if (spill_store_ && !changes.empty()) changes.Settle(spill_store_);
   // The walk records paths mostly in their sorted order, so the end is
   // tried first; a wrong guess costs an ordinary search.
-  const std::size_t had = entries_.size();
   auto entry = entries_.try_emplace(entries_.end(), std::move(path));
-  const bool was_empty = entries_.size() != had || entry->second.empty();
+  const bool was_empty = entry->second.empty();  // a new path's list is
   entry->second = std::move(changes);
   if (was_empty != entry->second.empty()) {
     if (was_empty) {
